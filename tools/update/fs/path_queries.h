@@ -1,0 +1,24 @@
+// Questions about paths and folder creation. Stateless; nothing is logged and
+// nothing thrown. Results: 1 yes or success, 0 no or failure, -1 no match.
+#pragma once
+
+// True when the attributes of the path can be read: a file or a folder.
+bool path_exists(const char* path);
+
+// 1 when the path names an existing folder. A path shorter than 2 characters
+// is none; a trailing "/" is ignored; "X:" is tested as "X:/"; a path longer
+// than 260 characters is not examined (0).
+int is_folder(const char* path);
+
+// The kind of the first entry the system yields for the path followed by
+// "*.*": 1 folder, 0 not a folder, -1 nothing matches (or the pattern does not
+// fit its buffer).
+int first_match_is_folder(const char* path);
+
+// Creates one folder: 1 when created or when an entry of that name exists.
+int make_folder(const char* path);
+
+// Creates every folder along the path that ends at a separator, outermost
+// first ("/" preferred over "\\"). The outcome of the last attempt; 0 and
+// nothing created for a path longer than 260 characters.
+int make_folder_path(const char* path);

@@ -1,0 +1,182 @@
+#include "log/diagnostic_log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include <boost/date_time/posix_time/posix_time_types.hpp>
+#include <boost/thread/lock_guard.hpp>
+#include <boost/thread/mutex.hpp>
+
+namespace {
+
+constexpr std::size_t kTextBuffer = 1024;
+
+// One lock for all logs, created by the first log and destroyed by the last.
+boost::mutex* log_lock = nullptr;
+int live_logs = 0;
+int log_enabled = 0;
+
+LogClock log_clock = &boost::posix_time::microsec_clock::local_time;
+
+// vsnprintf that always terminates and cuts at size - 1 characters.
+void format_cut(char* out, std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+void format_cut(char* out, std::size_t size, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(out, size, format, arguments);
+  va_end(arguments);
+}
+
+void copy_cut(char* out, std::size_t size, const char* text) {
+  std::size_t length = std::strlen(text);
+  if (length > size - 1) length = size - 1;
+  std::memcpy(out, text, length);
+  out[length] = '\0';
+}
+
+// The local time now; "not a date-time" when it cannot be had, so that the
+// elapsed time of every line reads as zero instead of the process ending.
+boost::posix_time::ptime now_or_unknown() {
+  try {
+    return log_clock();
+  } catch (...) {
+    return boost::posix_time::ptime(boost::posix_time::not_a_date_time);
+  }
+}
+
+// Microseconds since the log started. A clock that cannot give the local time
+// (its conversion throws) must not end the run in the middle of an update:
+// the text is then written with a zero prefix.
+std::int64_t elapsed_microseconds(const DiagnosticLog& log) {
+  try {
+    boost::posix_time::time_duration elapsed = now_or_unknown() - log.start_time;
+    if (elapsed.is_special()) return 0;
+    return elapsed.total_microseconds();
+  } catch (...) {
+    return 0;
+  }
+}
+
+void write_to_sink(const DiagnosticLog& log, const char* text) {
+  switch (log.mode) {
+    case LogMode::DebugOutput:
+      platform::debug_output(text);
+      break;
+    case LogMode::Console:
+      platform::console_write(text);
+      break;
+    case LogMode::File: {
+      if (log.file_path[0] == '\0') break;
+      // Text mode: on Windows every "\n" reaches the file as CR LF.
+      std::FILE* file = std::fopen(log.file_path, "a+");
+      if (!file) break;
+      // A short write is not reported: the log has no one to report it to.
+      std::fwrite(text, 1, std::strlen(text), file);
+      std::fclose(file);
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+DiagnosticLog::DiagnosticLog()
+    : file_path{}, mode(LogMode::DebugOutput), show_elapsed(false), show_thread_id(false),
+      start_time(now_or_unknown()) {
+  if (live_logs++ == 0) log_lock = new boost::mutex();
+}
+
+DiagnosticLog::~DiagnosticLog() {
+  platform::console_close();
+  if (--live_logs == 0) {
+    delete log_lock;
+    log_lock = nullptr;
+  }
+}
+
+void DiagnosticLog::set_mode(LogMode new_mode) {
+  mode = new_mode;
+  if (mode == LogMode::Console) {
+    char title[256];
+    format_cut(title, sizeof title, "%s - Diagnostic Console", "Debug");
+    platform::console_open(title);
+  }
+}
+
+void DiagnosticLog::set_file_path(const char* path) { copy_cut(file_path, sizeof file_path, path); }
+
+void DiagnosticLog::set_show_elapsed(bool on) { show_elapsed = on; }
+
+void DiagnosticLog::set_show_thread_id(bool on) { show_thread_id = on; }
+
+void set_log_enabled(int on) { log_enabled = on; }
+
+namespace {
+// Constructed during static initialisation, before the program's own code
+// runs, so its start time is in effect the program's start.
+DiagnosticLog the_main_log;
+}  // namespace
+
+DiagnosticLog& main_log() { return the_main_log; }
+
+void log_write(DiagnosticLog& log, const char* text) {
+  try {
+    boost::lock_guard<boost::mutex> hold(*log_lock);
+    write_to_sink(log, text);
+  } catch (...) {
+    // The lock is released by the guard; the text is dropped.
+  }
+}
+
+void compose_prefixed_text(char* out, std::size_t size, std::int64_t elapsed_microseconds,
+                           const unsigned* thread_id, const char* message) {
+  if (elapsed_microseconds < 0) elapsed_microseconds = 0;
+  std::uint32_t whole_seconds = static_cast<std::uint32_t>(elapsed_microseconds / 1000000);
+  unsigned hundredths = static_cast<unsigned>(elapsed_microseconds / 1000 % 1000 / 10);
+  unsigned minutes = whole_seconds / 60;
+  unsigned seconds = whole_seconds % 60;
+  if (thread_id)
+    format_cut(out, size, "%2um %02u.%02us (%u): %s", minutes, seconds, hundredths, *thread_id, message);
+  else
+    format_cut(out, size, "%2um %02u.%02us: %s", minutes, seconds, hundredths, message);
+}
+
+void log_printf(const char* format, ...) {
+  if (log_enabled == 0) return;
+  char message[kTextBuffer];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(message, sizeof message, format, arguments);
+  va_end(arguments);
+
+  DiagnosticLog& log = main_log();
+  char text[kTextBuffer];
+  if (log.show_elapsed) {
+    unsigned thread_id = platform::current_thread_id();
+    compose_prefixed_text(text, sizeof text, elapsed_microseconds(log),
+                          log.show_thread_id ? &thread_id : nullptr, message);
+  } else {
+    copy_cut(text, sizeof text, message);
+  }
+  log_write(log, text);
+}
+
+void format_time_stamp(const std::tm* local, char* out, std::size_t size) {
+  if (!local) {
+    copy_cut(out, size, "??\\??");
+    return;
+  }
+  format_cut(out, size, "%4d/%02d/%02d  %02d:%02d:%02d", local->tm_year + 1900, local->tm_mon + 1,
+             local->tm_mday, local->tm_hour, local->tm_min, local->tm_sec);
+}
+
+const char* run_time_stamp() {
+  static char stamp[64];
+  std::time_t now = std::time(nullptr);
+  format_time_stamp(std::localtime(&now), stamp, sizeof stamp);
+  return stamp;
+}
+
+void set_log_clock(LogClock clock) { log_clock = clock; }

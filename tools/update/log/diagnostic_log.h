@@ -1,0 +1,68 @@
+// The process-wide diagnostic log: printf-style texts to one of three sinks
+// (debugger output, a diagnostic console, an appended file), serialised by one
+// lock. It never raises an error to its caller; a text that cannot be written
+// is dropped.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+#include <boost/date_time/posix_time/ptime.hpp>
+
+#include "platform/platform.h"
+
+// Where a log's texts go. Any other value is stored and sends texts nowhere.
+enum class LogMode : std::int32_t { DebugOutput = 0, Console = 1, File = 2 };
+
+struct DiagnosticLog {
+  DiagnosticLog();
+  ~DiagnosticLog();
+  DiagnosticLog(const DiagnosticLog&) = delete;
+  DiagnosticLog& operator=(const DiagnosticLog&) = delete;
+
+  // Stores the mode; Console opens the diagnostic console (once per process).
+  void set_mode(LogMode new_mode);
+  // Keeps at most 259 characters of the path.
+  void set_file_path(const char* path);
+  void set_show_elapsed(bool on);
+  void set_show_thread_id(bool on);
+
+  char file_path[platform::kPathBuffer];
+  LogMode mode;
+  bool show_elapsed;
+  bool show_thread_id;
+  boost::posix_time::ptime start_time;
+};
+
+// While 0 (the start), log_printf writes nothing.
+void set_log_enabled(int on);
+
+// The log all program code writes to, alive for the whole process.
+DiagnosticLog& main_log();
+
+// Formats one text (cut to 1023 characters) and writes it to main_log, with
+// the elapsed-time prefix while show_elapsed is set. Adds no line end.
+void log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The sink write of a composed text, under the log lock.
+void log_write(DiagnosticLog& log, const char* text);
+
+// The current local date and time, "YYYY/MM/DD  hh:mm:ss", in a static text
+// that every call overwrites; "??\??" when the local time is unavailable.
+const char* run_time_stamp();
+
+// The same text for a given local time (null: unavailable), into out.
+void format_time_stamp(const std::tm* local, char* out, std::size_t size);
+
+// Composes a text with the elapsed-time prefix, "%2um %02u.%02us: %s", or with
+// "(%u)" and the thread id before the colon when thread_id is given; the
+// hundredths are truncated, a negative elapsed time reads as zero, and the
+// result is cut to size - 1 characters.
+void compose_prefixed_text(char* out, std::size_t size, std::int64_t elapsed_microseconds,
+                           const unsigned* thread_id, const char* message);
+
+// The clock the elapsed time is read from; tests replace it to make the
+// local-time conversion fail.
+using LogClock = boost::posix_time::ptime (*)();
+void set_log_clock(LogClock clock);

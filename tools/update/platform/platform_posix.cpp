@@ -1,0 +1,461 @@
+// POSIX (Linux) implementation of the platform primitives: the nearest
+// equivalents of the Windows calls, keeping their results.
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE
+#endif
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+CallCounts counts = {0, 0};
+
+// Attributes of a status record as the Windows attribute word would give them.
+std::uint32_t attributes_of(const struct stat& status) {
+  if (S_ISDIR(status.st_mode)) return kAttrFolder;
+  if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return kAttrReadOnly;
+  return kAttrNormal;
+}
+
+// Copies an open file's content into another open file: in the kernel where
+// it can, by reading and writing where it cannot.
+bool copy_content(int from, int to, off_t size) {
+  off_t done = 0;
+  bool in_kernel = true;
+  while (in_kernel && done < size) {
+    ssize_t n = copy_file_range(from, nullptr, to, nullptr, static_cast<size_t>(size - done), 0);
+    if (n > 0) {
+      done += n;
+      continue;
+    }
+    if (n == 0) break;  // the file shrank under us; finish with read/write
+    if (errno == EINTR) continue;
+    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+    in_kernel = false;
+  }
+  if (lseek(from, done, SEEK_SET) < 0 || lseek(to, done, SEEK_SET) < 0) return false;
+  char buffer[64 * 1024];
+  for (;;) {
+    ssize_t n = read(from, buffer, sizeof buffer);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    for (ssize_t written = 0; written < n;) {
+      ssize_t w = write(to, buffer + written, static_cast<size_t>(n - written));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      written += w;
+    }
+  }
+}
+
+// Copies a regular file with its permission bits and times. exclusive: the
+// target must not exist yet (the copy half of a move).
+bool copy_regular_file(const char* from, const char* to, bool exclusive) {
+  int source = open(from, O_RDONLY | O_CLOEXEC);
+  if (source < 0) return false;
+  struct stat status;
+  if (fstat(source, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(source);
+    if (S_ISDIR(status.st_mode)) errno = EISDIR;
+    return false;
+  }
+  int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (exclusive ? O_EXCL : 0);
+  int target = open(to, flags, status.st_mode & 07777);
+  if (target < 0) {
+    close(source);
+    return false;
+  }
+  bool ok = copy_content(source, target, status.st_size);
+  struct timespec times[2] = {status.st_atim, status.st_mtim};
+  if (ok) ok = fchmod(target, status.st_mode & 07777) == 0;
+  if (ok) ok = futimens(target, times) == 0;
+  if (close(target) != 0) ok = false;
+  close(source);
+  if (!ok) unlink(to);  // never leave a half-written copy behind
+  return ok;
+}
+
+// The path without its trailing "/" characters (so that a link is seen as the
+// link, not as the folder it points to). False when it does not fit.
+bool without_trailing_slash(const char* path, char* out, std::size_t size) {
+  std::size_t length = std::strlen(path);
+  while (length > 1 && path[length - 1] == '/') --length;
+  if (length >= size) return false;
+  std::memcpy(out, path, length);
+  out[length] = '\0';
+  return true;
+}
+
+}  // namespace
+
+std::uint32_t file_attributes(const char* path) {
+  struct stat status;
+  if (lstat(path, &status) != 0) return kInvalidAttributes;
+  if (S_ISLNK(status.st_mode)) {
+    struct stat target;
+    bool folder = stat(path, &target) == 0 && S_ISDIR(target.st_mode);
+    return kAttrLink | (folder ? kAttrFolder : 0);
+  }
+  return attributes_of(status);
+}
+
+bool set_normal_attributes(const char* path) {
+  struct stat status;
+  if (lstat(path, &status) != 0) return false;
+  if (S_ISLNK(status.st_mode)) return true;  // a link has no attributes of its own
+  return chmod(path, (status.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+bool set_attributes(const char* path, std::uint32_t attributes) {
+  struct stat status;
+  if (stat(path, &status) != 0) return false;
+  mode_t mode = status.st_mode & 07777;
+  if (attributes & kAttrReadOnly)
+    mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+  else
+    mode |= S_IWUSR;
+  return chmod(path, mode) == 0;
+}
+
+CreateFolderResult create_folder(const char* path) {
+  if (mkdir(path, 0777) == 0) return CreateFolderResult::created;
+  return errno == EEXIST ? CreateFolderResult::already_exists : CreateFolderResult::failed;
+}
+
+struct FolderSearch {
+  DIR* folder;
+  char folder_path[kPathBuffer + 1];  // ends in "/", or is empty for the current folder
+  char prefix[kPathBuffer];
+};
+
+namespace {
+
+// Fills entry from the next directory entry that matches the search's prefix.
+bool next_match(FolderSearch* search, FolderEntry* entry) {
+  std::size_t prefix_length = std::strlen(search->prefix);
+  while (struct dirent* d = readdir(search->folder)) {
+    if (std::strncmp(d->d_name, search->prefix, prefix_length) != 0) continue;
+    std::size_t name_length = std::strlen(d->d_name);
+    if (name_length >= sizeof entry->name) continue;  // cannot be named in a path buffer
+    std::memcpy(entry->name, d->d_name, name_length + 1);
+    unsigned char type = d->d_type;
+    if (type == DT_DIR) {
+      entry->attributes = kAttrFolder;
+    } else if (type == DT_REG) {
+      entry->attributes = kAttrNormal;
+    } else {
+      // A link, or a file system that does not tell the type: ask.
+      char path[2 * kPathBuffer];
+      std::snprintf(path, sizeof path, "%s%s", search->folder_path, d->d_name);
+      entry->attributes = file_attributes(path);
+      if (entry->attributes == kInvalidAttributes) entry->attributes = kAttrNormal;
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+FolderSearch* find_first(const char* pattern, FolderEntry* entry) {
+  std::size_t length = std::strlen(pattern);
+  if (length < 3 || std::strcmp(pattern + length - 3, "*.*") != 0 || length - 3 >= kPathBuffer) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  FolderSearch* search = new FolderSearch();
+  std::size_t stem = length - 3;
+  std::size_t folder_length = stem;
+  while (folder_length > 0 && pattern[folder_length - 1] != '/') --folder_length;
+  std::memcpy(search->folder_path, pattern, folder_length);
+  search->folder_path[folder_length] = '\0';
+  std::memcpy(search->prefix, pattern + folder_length, stem - folder_length);
+  search->prefix[stem - folder_length] = '\0';
+  search->folder = opendir(folder_length ? search->folder_path : ".");
+  if (search->folder && next_match(search, entry)) return search;
+  if (search->folder) closedir(search->folder);
+  delete search;
+  return nullptr;
+}
+
+bool find_next(FolderSearch* search, FolderEntry* entry) { return next_match(search, entry); }
+
+void find_close(FolderSearch* search) {
+  if (!search) return;
+  closedir(search->folder);
+  delete search;
+}
+
+bool copy_file(const char* from, const char* to) { return copy_regular_file(from, to, false); }
+
+bool delete_file(const char* path) {
+  struct stat status;
+  if (lstat(path, &status) != 0) return false;
+  if (S_ISDIR(status.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  return unlink(path) == 0;
+}
+
+bool remove_folder(const char* path) {
+  char plain[kPathBuffer + 1];
+  if (!without_trailing_slash(path, plain, sizeof plain)) return false;
+  struct stat status;
+  if (lstat(plain, &status) != 0) return false;
+  if (S_ISLNK(status.st_mode)) {
+    struct stat target;
+    if (stat(plain, &target) != 0 || !S_ISDIR(target.st_mode)) {
+      errno = ENOTDIR;
+      return false;
+    }
+    return unlink(plain) == 0;  // the link goes, never what it points to
+  }
+  return rmdir(plain) == 0;
+}
+
+bool move_entry(const char* from, const char* to) {
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+  if (errno == EINVAL || errno == ENOSYS) {
+    // A file system without no-replace renames: test, then rename.
+    struct stat status;
+    if (lstat(to, &status) == 0) {
+      errno = EEXIST;
+      return false;
+    }
+    return rename(from, to) == 0;
+  }
+  if (errno != EXDEV) return false;
+  // Across file systems a file is copied and then removed; a folder is not moved.
+  struct stat status;
+  if (lstat(from, &status) != 0 || !S_ISREG(status.st_mode)) {
+    errno = EXDEV;
+    return false;
+  }
+  if (!copy_regular_file(from, to, true)) return false;
+  if (unlink(from) != 0) {
+    int error = errno;
+    unlink(to);
+    errno = error;
+    return false;
+  }
+  return true;
+}
+
+bool move_entry_at_restart(const char*, const char*) {
+  errno = ENOSYS;
+  return false;
+}
+
+bool query_platform_id(unsigned*) {
+  ++counts.platform_id_queries;
+  return false;
+}
+
+bool short_path(const char*, char*, std::size_t) { return false; }
+
+unsigned windows_folder(char*, std::size_t) { return 0; }
+
+void debug_output(const char* text) { std::fputs(text, stderr); }
+
+namespace {
+bool console_is_open = false;
+}
+
+void console_open(const char*) { console_is_open = true; }
+
+void console_write(const char* text) {
+  if (!console_is_open) return;
+  std::size_t length = std::strlen(text);
+  for (std::size_t written = 0; written < length;) {
+    ssize_t n = write(STDOUT_FILENO, text + written, length - written);
+    if (n <= 0) return;
+    written += static_cast<std::size_t>(n);
+  }
+}
+
+void console_close() { console_is_open = false; }
+
+unsigned current_thread_id() { return static_cast<unsigned>(syscall(SYS_gettid)); }
+
+bool is_lead_byte(unsigned char) { return false; }
+
+// The user's folders on a Linux desktop: the user-dirs settings file
+// ($XDG_CONFIG_HOME/user-dirs.dirs), then the XDG_*_DIR variables, then the
+// usual folder below the home folder.
+struct ShellLibrary {
+  int unused;
+};
+
+namespace {
+
+ShellLibrary user_dirs = {0};
+
+// The value of key in user-dirs.dirs, with "$HOME" expanded. Empty when absent.
+std::string user_dirs_entry(const char* key, const std::string& home) {
+  std::string config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+    config = xdg;
+  else if (!home.empty())
+    config = home + "/.config";
+  else
+    return std::string();
+  FILE* file = std::fopen((config + "/user-dirs.dirs").c_str(), "r");
+  if (!file) return std::string();
+  std::string value;
+  char line[1024];
+  std::size_t key_length = std::strlen(key);
+  while (std::fgets(line, sizeof line, file)) {
+    if (std::strncmp(line, key, key_length) != 0 || line[key_length] != '=') continue;
+    std::string raw = line + key_length + 1;
+    while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) raw.pop_back();
+    if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"') raw = raw.substr(1, raw.size() - 2);
+    if (raw.compare(0, 5, "$HOME") == 0) raw = home + raw.substr(5);
+    value = raw;
+  }
+  std::fclose(file);
+  return value;
+}
+
+// The folder for a Windows folder id, or empty text when the id has none here.
+std::string user_folder(int folder_id) {
+  const char* home_env = std::getenv("HOME");
+  std::string home = home_env ? home_env : "";
+  const char* key = nullptr;
+  const char* fallback = nullptr;
+  switch (folder_id & 0xFF) {
+    case 0x05: key = "XDG_DOCUMENTS_DIR"; fallback = "/Documents"; break;
+    case 0x0E: key = "XDG_VIDEOS_DIR"; fallback = "/Videos"; break;
+    case 0x27: key = "XDG_PICTURES_DIR"; fallback = "/Pictures"; break;
+    case 0x1A: {
+      const char* config = std::getenv("XDG_CONFIG_HOME");
+      if (config && *config) return config;
+      return home.empty() ? std::string() : home + "/.config";
+    }
+    default: return std::string();
+  }
+  std::string path = user_dirs_entry(key, home);
+  if (path.empty()) {
+    const char* env = std::getenv(key);
+    if (env && *env) path = env;
+  }
+  if (path.empty() && !home.empty()) path = home + fallback;
+  return path;
+}
+
+}  // namespace
+
+ShellLibrary* load_shell_library() {
+  ++counts.shell_library_loads;
+  return &user_dirs;
+}
+
+void free_shell_library(ShellLibrary*) {}
+
+bool shell_has_entry(ShellLibrary* library, const char* name) {
+  // The narrow query only: Linux paths are bytes already.
+  return library && std::strcmp(name, "SHGetFolderPathA") == 0;
+}
+
+long shell_folder_path_narrow(ShellLibrary* library, int folder_id, char* buffer) {
+  constexpr int kCreateFlag = 0x8000;
+  buffer[0] = '\0';
+  if (!library) return 1;
+  std::string path = user_folder(folder_id);
+  if (path.empty() || path.size() >= kPathBuffer) return 1;
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) {
+    if (!(folder_id & kCreateFlag) || mkdir(path.c_str(), 0777) != 0) return 1;
+  }
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  return 0;
+}
+
+long shell_folder_path_wide(ShellLibrary*, int, char* buffer) {
+  buffer[0] = '\0';
+  return 1;
+}
+
+const CallCounts& call_counts() { return counts; }
+
+// The fault guard: a signal handler for the fault signals, installed while the
+// outermost guard runs, jumps back to the innermost guard.
+namespace {
+
+struct GuardFrame {
+  sigjmp_buf resume;
+  GuardFrame* outer;
+};
+
+GuardFrame* innermost_guard = nullptr;
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+struct sigaction saved_actions[sizeof kFaultSignals / sizeof kFaultSignals[0]];
+
+void on_fault(int signal_number) {
+  if (innermost_guard) siglongjmp(innermost_guard->resume, 1);
+  // A fault outside any guard: die as the process would have.
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
+
+void install_fault_handlers() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = on_fault;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_NODEFER;
+  for (std::size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i)
+    sigaction(kFaultSignals[i], &action, &saved_actions[i]);
+}
+
+void restore_fault_handlers() {
+  for (std::size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i)
+    sigaction(kFaultSignals[i], &saved_actions[i], nullptr);
+}
+
+// Kept apart from the jump point so that no C++ handler shares its frame.
+__attribute__((noinline)) bool call_catching(void (*body)(void*), void* context) {
+  try {
+    body(context);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace
+
+bool run_guarded(void (*body)(void* context), void* context) {
+  GuardFrame frame;
+  frame.outer = innermost_guard;
+  if (!frame.outer) install_fault_handlers();
+  innermost_guard = &frame;
+  volatile bool completed = false;
+  if (sigsetjmp(frame.resume, 1) == 0) completed = call_catching(body, context);
+  innermost_guard = frame.outer;
+  if (!frame.outer) restore_fault_handlers();
+  return completed;
+}
+
+}  // namespace platform

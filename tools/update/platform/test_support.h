@@ -1,0 +1,44 @@
+// What the tests need from the system beyond the product's primitives: fresh
+// temporary folders, entries held open by another handle, and starting a
+// program with an exact command line.
+#pragma once
+
+#include <string>
+
+namespace test_support {
+
+// A new empty folder for one test; its path ends in "/" and uses "/".
+std::string make_temp_folder();
+
+// Removes a folder tree, read-only entries included; quiet on failure.
+void remove_tree(const std::string& path);
+
+// Writes text to a file (binary, exact bytes); creates or truncates it.
+void write_file(const std::string& path, const std::string& content);
+// The whole content of a file; empty when it cannot be read.
+std::string read_file(const std::string& path);
+bool exists(const std::string& path);
+
+// Keeps a file or folder open the way a running application would: without
+// sharing delete, so that it can be neither moved nor deleted on Windows.
+struct HeldEntry;
+HeldEntry* hold_open(const std::string& path);
+void release(HeldEntry* held);
+
+// Starts a program with exactly this command line (Windows: CreateProcessA;
+// POSIX: through /bin/sh) and waits for it. The exit code, or -1.
+int run_process(const std::string& command_line);
+
+// The program under test, as the test program must name it.
+std::string program_path();
+
+// Runs the program under test with this run parameter and waits: on Windows
+// the exact command line is the quoted program path, two blanks and the
+// parameter; on POSIX the parameter is its one argument. The exit code.
+int run_corvane(const std::string& run_parameter);
+
+// The line end that a text-mode file gets on disk: CR LF on Windows, LF on POSIX.
+extern const char* const kTextLineEnd;
+// True in the Windows build (tests of drive letters and attributes).
+extern const bool kWindows;
+}  // namespace test_support

@@ -1,0 +1,26 @@
+#include "run/command_line.h"
+
+#include "platform/platform.h"
+
+std::string command_line_tail(const char* command_line) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(command_line);
+  bool in_quotes = false;
+  while (*p > 0x20 || (*p != 0 && in_quotes)) {
+    if (*p == '"') in_quotes = !in_quotes;
+    if (platform::is_lead_byte(*p) && p[1] != 0) ++p;
+    ++p;
+  }
+  while (*p >= 0x01 && *p <= 0x20) ++p;
+  return std::string(reinterpret_cast<const char*>(p));
+}
+
+std::string data_root_of(const std::string& run_parameter) {
+  std::string::size_type slash = run_parameter.rfind('/');
+  std::string::size_type backslash = run_parameter.rfind('\\');
+  long last = -1;
+  if (slash != std::string::npos) last = static_cast<long>(slash);
+  if (backslash != std::string::npos && static_cast<long>(backslash) > last) last = static_cast<long>(backslash);
+  return run_parameter.substr(0, static_cast<std::string::size_type>(last + 1));
+}
+
+std::string log_file_path(const std::string& data_root) { return data_root + "updateLog/" + "update.log"; }

@@ -1,0 +1,42 @@
+#include "run/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CommandLineTail, SkipsTheProgramNameAndTheBlanksAfterIt) {
+  struct Case {
+    const char* command_line;
+    const char* tail;
+  } cases[] = {
+      {"corvane.exe", ""},
+      {"corvane.exe   ", ""},
+      {"corvane.exe D:/app/update_config.xml", "D:/app/update_config.xml"},
+      {"\"C:/Program Files/Corvane/corvane.exe\"  D:/my app/update config.xml",
+       "D:/my app/update config.xml"},
+      {"corvane.exe \"D:/quoted path/cfg.xml\"", "\"D:/quoted path/cfg.xml\""},
+      {"corvane.exe\t\x01 cfg.xml  ", "cfg.xml  "},
+      {"\"unterminated quote and blanks", ""},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(command_line_tail(c.command_line), c.tail) << c.command_line;
+}
+
+TEST(DataRoot, IsTheFolderPartUpToTheLastSeparatorOfEitherKind) {
+  struct Case {
+    const char* run_parameter;
+    const char* data_root;
+  } cases[] = {
+      {"D:/app/data/update_config.xml", "D:/app/data/"},
+      {"D:\\app/data\\cfg.xml", "D:\\app/data\\"},
+      {"D:/app\\data/cfg.xml", "D:/app\\data/"},
+      {"cfg.xml", ""},
+      {"D:/app/data/", "D:/app/data/"},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(data_root_of(c.run_parameter), c.data_root) << c.run_parameter;
+  EXPECT_EQ(log_file_path("D:/app/data/"), "D:/app/data/updateLog/update.log");
+  EXPECT_EQ(log_file_path(""), "updateLog/update.log");
+}
+
+}  // namespace

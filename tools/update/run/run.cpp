@@ -1,0 +1,32 @@
+#include "run/run.h"
+
+#include "fs/path_queries.h"
+#include "log/diagnostic_log.h"
+#include "run/command_line.h"
+#include "run/no_parameter.h"
+#include "run/replacement_pass.h"
+
+namespace {
+
+// Switches the log on when its file is already there; the run never creates
+// the log file or its folder.
+void start_log(const std::string& data_root, const std::string& run_parameter) {
+  std::string log_path = log_file_path(data_root);
+  if (!path_exists(log_path.c_str())) return;
+  set_log_enabled(1);
+  main_log().set_mode(LogMode::File);
+  main_log().set_file_path(log_path.c_str());
+  log_printf("\n\nCorvane (%s)\n\n", run_time_stamp());
+  main_log().set_show_elapsed(true);
+  log_printf("Run param is: %s\n", run_parameter.c_str());
+}
+
+}  // namespace
+
+int run_update(const std::string& run_parameter) {
+  std::string data_root = run_parameter.empty() ? no_parameter_data_root() : data_root_of(run_parameter);
+  start_log(data_root, run_parameter);
+  if (run_parameter.empty()) return 0;
+  run_replacement_pass(run_parameter);
+  return 1;
+}

@@ -1,0 +1,85 @@
+// The start-up of a run, through the real program.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "platform/test_support.h"
+
+namespace {
+
+using test_support::exists;
+using test_support::read_file;
+
+class RunStartTest : public ::testing::Test {
+ protected:
+  void SetUp() override { folder_ = test_support::make_temp_folder(); }
+  void TearDown() override { test_support::remove_tree(folder_); }
+
+  // An empty update.log in updateLog/ below the given folder.
+  std::string create_log(const std::string& data_root) {
+    std::filesystem::create_directories(data_root + "updateLog");
+    std::string log = data_root + "updateLog/update.log";
+    test_support::write_file(log, "");
+    return log;
+  }
+  std::string folder_;
+};
+
+TEST_F(RunStartTest, WritesTheHeaderAndThePrefixedRunParameter) {
+  std::string data_root = folder_ + "data dir/";
+  std::string log = create_log(data_root);
+  std::string config = data_root + "update_config.xml";
+  EXPECT_EQ(test_support::run_corvane(config), 1);
+  std::string text = read_file(log);
+  std::string end = test_support::kTextLineEnd;
+  std::regex expected(end + end + "Corvane \\(\\d{4}/\\d\\d/\\d\\d  \\d\\d:\\d\\d:\\d\\d\\)" + end + end +
+                      " 0m \\d\\d\\.\\d\\ds: Run param is: " + config + end + "[^]*");
+  EXPECT_TRUE(std::regex_match(text, expected)) << text;
+
+  // A second run appends to the same file.
+  EXPECT_EQ(test_support::run_corvane(config), 1);
+  EXPECT_GT(read_file(log).size(), text.size() + 20);
+  EXPECT_EQ(read_file(log).substr(0, text.size()), text);
+}
+
+TEST_F(RunStartTest, NoLogFileMeansNothingWrittenAndNothingCreated) {
+  EXPECT_EQ(test_support::run_corvane(folder_ + "update_config.xml"), 1);
+  EXPECT_FALSE(exists(folder_ + "updateLog"));
+}
+
+TEST_F(RunStartTest, AFolderNamedUpdateLogTakesNoLines) {
+  std::filesystem::create_directories(folder_ + "updateLog/update.log");
+  EXPECT_EQ(test_support::run_corvane(folder_ + "update_config.xml"), 1);
+  EXPECT_TRUE(std::filesystem::is_directory(folder_ + "updateLog/update.log"));
+}
+
+TEST_F(RunStartTest, QuotedParameterKeepsItsQuotes) {
+  if (!test_support::kWindows) GTEST_SKIP() << "the command-line tail is a Windows notion";
+  std::string log = create_log(folder_);
+  std::string quoted = "\"" + folder_ + "update_config.xml\"";
+  EXPECT_EQ(test_support::run_corvane(quoted), 1);
+  // The quotes stay part of the parameter, so its folder part is another one
+  // and this log is not switched on.
+  EXPECT_EQ(read_file(log), "");
+}
+
+TEST_F(RunStartTest, QuotedProgramNameWithBlanksThenTwoBlanksAndAPathWithBlanks) {
+  if (!test_support::kWindows) GTEST_SKIP() << "the command-line tail is a Windows notion";
+  std::string program_folder = folder_ + "Program Files/Corvane/";
+  std::filesystem::create_directories(program_folder);
+  std::string program = program_folder + "corvane app.exe";
+  std::filesystem::copy_file(test_support::program_path(), program);
+  std::string data_root = folder_ + "my data/";
+  std::string log = create_log(data_root);
+  std::string parameter = data_root + "update config.xml";
+  EXPECT_EQ(test_support::run_process("\"" + program + "\"  " + parameter), 1);
+  EXPECT_NE(read_file(log).find("Run param is: " + parameter + test_support::kTextLineEnd), std::string::npos);
+}
+
+TEST_F(RunStartTest, NoParameterEndsWithExitCodeZero) {
+  EXPECT_EQ(test_support::run_process("\"" + test_support::program_path() + "\"   "), 0);
+}
+
+}  // namespace
