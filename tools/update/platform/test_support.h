@@ -29,6 +29,10 @@ void release(HeldEntry* held);
 // POSIX: through /bin/sh) and waits for it. The exit code, or -1.
 int run_process(const std::string& command_line);
 
+// Sets (or, with an empty value, removes) an environment variable of this
+// process; programs it starts inherit it.
+void set_environment(const std::string& name, const std::string& value);
+
 // The program under test, as the test program must name it.
 std::string program_path();
 
@@ -36,6 +40,11 @@ std::string program_path();
 // the exact command line is the quoted program path, two blanks and the
 // parameter; on POSIX the parameter is its one argument. The exit code.
 int run_corvane(const std::string& run_parameter);
+
+// The same, with the shell-folder library unavailable to the program: under
+// Windows a copy of it for which the library is disabled (Wine's per-program
+// DLL overrides); on POSIX with a home folder that does not exist.
+int run_corvane_without_shell_library(const std::string& run_parameter);
 
 // The line end that a text-mode file gets on disk: CR LF on Windows, LF on POSIX.
 extern const char* const kTextLineEnd;

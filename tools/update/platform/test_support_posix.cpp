@@ -10,6 +10,30 @@
 
 namespace test_support {
 
+const char* const kTextLineEnd = "\n";
+const bool kWindows = false;
+
+namespace {
+
+std::string shell_quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'')
+      quoted += "'\\''";
+    else
+      quoted += c;
+  }
+  return quoted + "'";
+}
+
+int run_with_prefix(const std::string& prefix, const std::string& run_parameter) {
+  std::string command = prefix + shell_quoted(program_path());
+  if (!run_parameter.empty()) command += " " + shell_quoted(run_parameter);
+  return run_process(command);
+}
+
+}  // namespace
+
 std::string make_temp_folder() {
   char pattern[] = "/tmp/corvane-test-XXXXXX";
   if (!mkdtemp(pattern)) {
@@ -41,30 +65,17 @@ int run_process(const std::string& command_line) {
   return WEXITSTATUS(status);
 }
 
-}  // namespace test_support
+int run_corvane(const std::string& run_parameter) { return run_with_prefix("", run_parameter); }
 
-namespace test_support {
-
-const char* const kTextLineEnd = "\n";
-const bool kWindows = false;
-
-namespace {
-std::string shell_quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'')
-      quoted += "'\\''";
-    else
-      quoted += c;
-  }
-  return quoted + "'";
+int run_corvane_without_shell_library(const std::string& run_parameter) {
+  return run_with_prefix("HOME=/nonexistent/corvane-home XDG_CONFIG_HOME= ", run_parameter);
 }
-}  // namespace
 
-int run_corvane(const std::string& run_parameter) {
-  std::string command = shell_quoted(program_path());
-  if (!run_parameter.empty()) command += " " + shell_quoted(run_parameter);
-  return run_process(command);
+void set_environment(const std::string& name, const std::string& value) {
+  if (value.empty())
+    unsetenv(name.c_str());
+  else
+    setenv(name.c_str(), value.c_str(), 1);
 }
 
 }  // namespace test_support

@@ -74,3 +74,34 @@ int run_corvane(const std::string& run_parameter) {
 }
 
 }  // namespace test_support
+
+namespace test_support {
+
+void set_environment(const std::string& name, const std::string& value) {
+  SetEnvironmentVariableA(name.c_str(), value.empty() ? nullptr : value.c_str());
+}
+
+}  // namespace test_support
+
+namespace test_support {
+
+int run_corvane_without_shell_library(const std::string& run_parameter) {
+  // Wine reads DLL overrides per program name from the registry when a
+  // process starts: a copy under its own name gets "shfolder" disabled.
+  const char* name = "corvane-noshell.exe";
+  char folder[MAX_PATH];
+  DWORD length = GetTempPathA(sizeof folder, folder);
+  if (length == 0 || length >= sizeof folder) return -1;
+  std::string copy = std::string(folder) + name;
+  if (!CopyFileA(program_path().c_str(), copy.c_str(), FALSE)) return -1;
+  HKEY key;
+  std::string key_name = std::string("Software\\Wine\\AppDefaults\\") + name + "\\DllOverrides";
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, key_name.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    return -1;
+  RegSetValueExA(key, "shfolder", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
+  RegCloseKey(key);
+  return run_process("\"" + copy + "\"  " + run_parameter);
+}
+
+}  // namespace test_support

@@ -1,0 +1,35 @@
+// The user's standard folders, asked of the shell-folder library, and the
+// per-user data folder below the documents folder.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+struct ShellFolders {
+  std::string documents;
+  std::string videos;
+  std::string app_data;
+  std::string pictures;
+  bool looked_up = false;
+
+  // Fills the record the first time the library can be loaded; later calls
+  // ask nothing.
+  void look_up();
+};
+
+// The per-user data folder, "<documents>/Maridel9/" with forward slashes,
+// created when missing; "C:/" when the documents folder cannot be found.
+std::string user_data_folder(ShellFolders& folders);
+
+// One query by folder id; empty text on any failure or when the answer names
+// no existing folder (the wide query is the second try).
+std::string folder_path(platform::ShellLibrary* library, int folder_id);
+
+// folder_path, and when that is empty, the documents folder (id 5).
+std::string folder_path_or_documents(platform::ShellLibrary* library, int folder_id);
+
+// Turns every backslash that is a character of its own into "/": a byte of
+// 0x80 or above starts a double-byte character and takes the next byte along
+// unchanged.
+void to_forward_slashes(std::string& text);

@@ -1,0 +1,100 @@
+#include "shell/shell_folders.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/test_support.h"
+
+namespace {
+
+using test_support::exists;
+
+TEST(ToForwardSlashes, ConvertsSingleBackslashesAndKeepsDoubleByteCharacters) {
+  struct Case {
+    std::string text;
+    std::string expected;
+  } cases[] = {
+      {"C:\\Users\\ann\\Documents", "C:/Users/ann/Documents"},
+      {"D:\\/Maridel9/", "D://Maridel9/"},          // a drive root keeps its doubled "/"
+      {"a\\\x83\x5C\\b", "a/\x83\x5C/b"},           // 0x5C as a second byte stays
+      {"a\\\x81", "a/\x81"},                        // a high byte just before the end
+      {"caf\xE9\\x", "caf\xE9\\x"},                 // single-byte code pages too
+      {"", ""},
+  };
+  for (Case& c : cases) {
+    std::string text = c.text;
+    to_forward_slashes(text);
+    EXPECT_EQ(text, c.expected) << c.text;
+  }
+}
+
+// Natively the user's folders come from a home folder made for the test; under
+// Wine from the real shell-folder library of the test prefix.
+class ShellFoldersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = test_support::make_temp_folder();
+    home_ = folder_ + "home";
+    std::filesystem::create_directories(home_ + "/.config");
+    test_support::write_file(home_ + "/.config/user-dirs.dirs",
+                             "# written by the test\nXDG_DOCUMENTS_DIR=\"$HOME/My Docs\"\n");
+    saved_home_ = getenv_or_empty("HOME");
+    saved_config_ = getenv_or_empty("XDG_CONFIG_HOME");
+    test_support::set_environment("HOME", home_);
+    test_support::set_environment("XDG_CONFIG_HOME", "");
+  }
+  void TearDown() override {
+    test_support::set_environment("HOME", saved_home_);
+    test_support::set_environment("XDG_CONFIG_HOME", saved_config_);
+    test_support::remove_tree(folder_);
+  }
+  static std::string getenv_or_empty(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+  }
+  std::string folder_, home_, saved_home_, saved_config_;
+};
+
+TEST_F(ShellFoldersTest, LooksUpOnceAndFallsBackToDocuments) {
+  ShellFolders folders;
+  unsigned loads = platform::call_counts().shell_library_loads;
+  folders.look_up();
+  ASSERT_TRUE(folders.looked_up);
+  EXPECT_EQ(platform::call_counts().shell_library_loads, loads + 1);
+  ASSERT_FALSE(folders.documents.empty());
+  EXPECT_TRUE(std::filesystem::is_directory(folders.documents));
+  EXPECT_FALSE(folders.videos.empty());
+  EXPECT_FALSE(folders.pictures.empty());
+  if (!test_support::kWindows) {
+    // The documents folder named by user-dirs.dirs, created on request; no
+    // video folder exists, so videos is the documents folder.
+    EXPECT_EQ(folders.documents, home_ + "/My Docs");
+    EXPECT_EQ(folders.videos, folders.documents);
+  }
+
+  folders.documents = "kept";
+  folders.look_up();
+  EXPECT_EQ(platform::call_counts().shell_library_loads, loads + 1);
+  EXPECT_EQ(folders.documents, "kept");
+}
+
+TEST_F(ShellFoldersTest, UserDataFolderIsCreatedBelowTheDocumentsFolder) {
+  ShellFolders folders;
+  std::string data = user_data_folder(folders);
+  std::string expected = folders.documents + "/Maridel9/";
+  to_forward_slashes(expected);
+  EXPECT_EQ(data, expected);
+  EXPECT_TRUE(std::filesystem::is_directory(data));
+  EXPECT_FALSE(exists(data + "Temp"));
+  std::filesystem::remove(data);
+}
+
+TEST(UserDataFolder, IsTheDriveRootWithoutADocumentsFolder) {
+  ShellFolders folders;
+  folders.looked_up = true;  // looked up, and nothing was found
+  EXPECT_EQ(user_data_folder(folders), "C:/");
+}
+
+}  // namespace
