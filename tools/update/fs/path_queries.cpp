@@ -62,3 +62,8 @@ int make_folder_path(const char* path) {
   }
   return result;
 }
+
+std::string folder_part(const std::string& path) {
+  std::string::size_type last = path.find_last_of("/\\");
+  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}

@@ -2,6 +2,8 @@
 // nothing thrown. Results: 1 yes or success, 0 no or failure, -1 no match.
 #pragma once
 
+#include <string>
+
 // True when the attributes of the path can be read: a file or a folder.
 bool path_exists(const char* path);
 
@@ -22,3 +24,7 @@ int make_folder(const char* path);
 // first ("/" preferred over "\\"). The outcome of the last attempt; 0 and
 // nothing created for a path longer than 260 characters.
 int make_folder_path(const char* path);
+
+// The folder part of a path: up to and including its last "/" or "\\"; empty
+// when it holds neither.
+std::string folder_part(const std::string& path);

@@ -1,5 +1,6 @@
 #include "run/command_line.h"
 
+#include "fs/path_queries.h"
 #include "platform/platform.h"
 
 std::string command_line_tail(const char* command_line) {
@@ -14,13 +15,6 @@ std::string command_line_tail(const char* command_line) {
   return std::string(reinterpret_cast<const char*>(p));
 }
 
-std::string data_root_of(const std::string& run_parameter) {
-  std::string::size_type slash = run_parameter.rfind('/');
-  std::string::size_type backslash = run_parameter.rfind('\\');
-  long last = -1;
-  if (slash != std::string::npos) last = static_cast<long>(slash);
-  if (backslash != std::string::npos && static_cast<long>(backslash) > last) last = static_cast<long>(backslash);
-  return run_parameter.substr(0, static_cast<std::string::size_type>(last + 1));
-}
+std::string data_root_of(const std::string& run_parameter) { return folder_part(run_parameter); }
 
 std::string log_file_path(const std::string& data_root) { return data_root + "updateLog/" + "update.log"; }
