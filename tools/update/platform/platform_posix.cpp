@@ -24,7 +24,7 @@ namespace platform {
 
 namespace {
 
-CallCounts counts = {0, 0};
+CallCounts counts = {0, 0, 0};
 
 // Attributes of a status record as the Windows attribute word would give them.
 std::uint32_t attributes_of(const struct stat& status) {
@@ -70,23 +70,43 @@ bool copy_content(int from, int to, off_t size) {
 }
 
 // Copies a regular file with its permission bits and times. exclusive: the
-// target must not exist yet (the copy half of a move).
+// target must not exist yet (the copy half of a move). Both ends are opened
+// non-blocking so that a FIFO or device is refused at once instead of waiting.
 bool copy_regular_file(const char* from, const char* to, bool exclusive) {
-  int source = open(from, O_RDONLY | O_CLOEXEC);
+  int source = open(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (source < 0) return false;
   struct stat status;
-  if (fstat(source, &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (fstat(source, &status) != 0) {
+    int error = errno;
     close(source);
-    if (S_ISDIR(status.st_mode)) errno = EISDIR;
+    errno = error;
     return false;
   }
-  int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (exclusive ? O_EXCL : 0);
+  if (!S_ISREG(status.st_mode)) {
+    close(source);
+    errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (exclusive ? O_EXCL : 0);
   int target = open(to, flags, status.st_mode & 07777);
   if (target < 0) {
+    int error = errno;
     close(source);
+    errno = error;
     return false;
   }
-  bool ok = copy_content(source, target, status.st_size);
+  // A file copied onto itself (through a link, say) would be emptied by the
+  // truncation: refused, as CopyFileA refuses it. Only a regular file is
+  // overwritten.
+  struct stat existing;
+  if (fstat(target, &existing) != 0 || !S_ISREG(existing.st_mode) ||
+      (existing.st_dev == status.st_dev && existing.st_ino == status.st_ino)) {
+    close(target);
+    close(source);
+    errno = EINVAL;
+    return false;
+  }
+  bool ok = ftruncate(target, 0) == 0 && copy_content(source, target, status.st_size);
   struct timespec times[2] = {status.st_atim, status.st_mtim};
   if (ok) ok = fchmod(target, status.st_mode & 07777) == 0;
   if (ok) ok = futimens(target, times) == 0;
@@ -193,7 +213,10 @@ FolderSearch* find_first(const char* pattern, FolderEntry* entry) {
   std::memcpy(search->prefix, pattern + folder_length, stem - folder_length);
   search->prefix[stem - folder_length] = '\0';
   search->folder = opendir(folder_length ? search->folder_path : ".");
-  if (search->folder && next_match(search, entry)) return search;
+  if (search->folder && next_match(search, entry)) {
+    ++counts.open_searches;
+    return search;
+  }
   if (search->folder) closedir(search->folder);
   delete search;
   return nullptr;
@@ -203,6 +226,7 @@ bool find_next(FolderSearch* search, FolderEntry* entry) { return next_match(sea
 
 void find_close(FolderSearch* search) {
   if (!search) return;
+  --counts.open_searches;
   closedir(search->folder);
   delete search;
 }

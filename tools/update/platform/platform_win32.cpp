@@ -11,7 +11,7 @@ namespace platform {
 
 namespace {
 
-CallCounts counts = {0, 0};
+CallCounts counts = {0, 0, 0};
 
 void fill_entry(const WIN32_FIND_DATAA& data, FolderEntry* entry) {
   std::strncpy(entry->name, data.cFileName, sizeof entry->name - 1);
@@ -42,6 +42,7 @@ FolderSearch* find_first(const char* pattern, FolderEntry* entry) {
   WIN32_FIND_DATAA data;
   HANDLE handle = FindFirstFileA(pattern, &data);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  ++counts.open_searches;
   fill_entry(data, entry);
   return reinterpret_cast<FolderSearch*>(handle);
 }
@@ -54,7 +55,9 @@ bool find_next(FolderSearch* search, FolderEntry* entry) {
 }
 
 void find_close(FolderSearch* search) {
-  if (search) FindClose(reinterpret_cast<HANDLE>(search));
+  if (!search) return;
+  --counts.open_searches;
+  FindClose(reinterpret_cast<HANDLE>(search));
 }
 
 bool copy_file(const char* from, const char* to) { return CopyFileA(from, to, FALSE) != 0; }

@@ -1,0 +1,185 @@
+#include "fs/folder_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::exists;
+using test_support::read_file;
+using test_support::write_file;
+
+// Creates entries below root: a name ending in "/" is a folder, any other a
+// file whose content is its own name.
+void build(const std::string& root, const std::vector<std::string>& entries) {
+  fs::create_directories(root);
+  for (const std::string& entry : entries) {
+    if (entry.back() == '/')
+      fs::create_directories(root + entry);
+    else
+      write_file(root + entry, entry);
+  }
+}
+
+// Every entry below root by its relative path ("/" after a folder) with the
+// file's content: two trees are alike when these are equal.
+std::map<std::string, std::string> tree_of(const std::string& root) {
+  std::map<std::string, std::string> tree;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(root, error);
+       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    std::string relative = it->path().generic_string().substr(root.size());
+    if (it->is_directory())
+      tree[relative + "/"] = "";
+    else
+      tree[relative] = read_file(it->path().string());
+  }
+  return tree;
+}
+
+// Works in a fresh folder that is also the current folder, so that relative
+// paths control the lengths of composed paths. Every test must leave no
+// folder search open.
+class FolderTreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = fs::current_path();
+    folder_ = test_support::make_temp_folder();
+    fs::current_path(folder_);
+    open_searches_ = platform::call_counts().open_searches;
+  }
+  void TearDown() override {
+    folder_tree_entry_hook = nullptr;
+    EXPECT_EQ(platform::call_counts().open_searches, open_searches_) << "a folder search was left open";
+    fs::current_path(previous_);
+    test_support::remove_tree(folder_);
+  }
+  fs::path previous_;
+  std::string folder_;
+  unsigned open_searches_ = 0;
+};
+
+TEST_F(FolderTreeTest, CopyOfEmptyOrMissingSource) {
+  build("empty/", {});
+  build("dst/", {});
+  EXPECT_EQ(copy_folder_tree("empty/", "dst/"), 1);
+  EXPECT_TRUE(tree_of("dst/").empty());
+  EXPECT_EQ(copy_folder_tree("missing/", "dst/"), 0);
+  EXPECT_TRUE(tree_of("dst/").empty());
+}
+
+TEST_F(FolderTreeTest, CopyOfNestedTreeIsWhole) {
+  // Names with and without a dot: "*.*" matches both.
+  build("src/", {"a.txt", "noext", "sub/", "sub/b.dat", "sub/deeper/", "sub/deeper/c", "sub/empty/"});
+  auto source = tree_of("src/");
+  build("dst/", {});
+  EXPECT_EQ(copy_folder_tree("src/", "dst/"), 1);
+  EXPECT_EQ(tree_of("dst/"), source);
+  EXPECT_EQ(tree_of("src/"), source);
+}
+
+TEST_F(FolderTreeTest, CopyOverwritesFilesAndReusesFolders) {
+  build("src/", {"a", "sub/", "sub/b"});
+  build("dst/", {"sub/", "sub/kept"});
+  write_file("dst/a", "old a");
+  write_file("dst/sub/b", "old b");
+  EXPECT_EQ(copy_folder_tree("src/", "dst/"), 1);
+  std::map<std::string, std::string> expected = {
+      {"a", "a"}, {"sub/", ""}, {"sub/b", "sub/b"}, {"sub/kept", "sub/kept"}};
+  EXPECT_EQ(tree_of("dst/"), expected);
+}
+
+TEST_F(FolderTreeTest, FileWhereSubFolderGoesFailsOnlyThatSubFolder) {
+  build("src/", {"a", "sub/", "sub/b", "sub/c", "z"});
+  build("dst/", {});
+  write_file("dst/sub", "a file");
+  EXPECT_EQ(copy_folder_tree("src/", "dst/"), 0);
+  std::map<std::string, std::string> expected = {{"a", "a"}, {"sub", "a file"}, {"z", "z"}};
+  EXPECT_EQ(tree_of("dst/"), expected);
+}
+
+TEST_F(FolderTreeTest, CopyTakesHiddenAndReadOnlyFiles) {
+  build("src/", {"hidden", "readonly", "system", "sub/", "sub/readonly"});
+  const std::uint32_t kKept = platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem;
+  struct Case {
+    const char* name;
+    std::uint32_t attributes;
+  } cases[] = {{"hidden", platform::kAttrHidden},
+               {"readonly", platform::kAttrReadOnly},
+               {"system", platform::kAttrSystem},
+               {"sub/readonly", platform::kAttrReadOnly}};
+  for (const Case& c : cases) ASSERT_TRUE(platform::set_attributes(("src/" + std::string(c.name)).c_str(), c.attributes));
+  build("dst/", {});
+  EXPECT_EQ(copy_folder_tree("src/", "dst/"), 1);
+  for (const Case& c : cases) {
+    std::string copy = "dst/" + std::string(c.name);
+    EXPECT_EQ(read_file(copy), c.name);
+    std::uint32_t attributes = platform::file_attributes(copy.c_str());
+    // POSIX keeps only read-only (the write bits); Windows keeps all three.
+    std::uint32_t expected = test_support::kWindows ? c.attributes : c.attributes & platform::kAttrReadOnly;
+    EXPECT_EQ(attributes & kKept, expected) << c.name;
+  }
+}
+
+TEST_F(FolderTreeTest, CopyKeepsPermissionBitsAndModificationTime) {
+  if (test_support::kWindows) GTEST_SKIP() << "Windows keeps attributes, tested above";
+  build("src/", {"tool", "sub/", "sub/script"});
+  const fs::perms kExecutable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec;
+  const fs::perms kScript = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_exec;
+  fs::permissions("src/tool", kExecutable);
+  fs::permissions("src/sub/script", kScript);
+  auto old_time = fs::last_write_time("src/tool") - std::chrono::hours(24 * 30);
+  fs::last_write_time("src/tool", old_time);
+  build("dst/", {});
+  EXPECT_EQ(copy_folder_tree("src/", "dst/"), 1);
+  EXPECT_EQ(fs::status("dst/tool").permissions(), kExecutable);
+  EXPECT_EQ(fs::status("dst/sub/script").permissions(), kScript);
+  EXPECT_EQ(fs::last_write_time("dst/tool"), old_time);
+  EXPECT_EQ(read_file("dst/sub/script"), "sub/script");
+}
+
+TEST_F(FolderTreeTest, DeleteRemovesNestedTreeWithReadOnlyFiles) {
+  build("tree/", {"a", "sub/", "sub/b", "sub/deeper/", "sub/deeper/c", "sub/empty/"});
+  build("beside/", {"kept"});
+  for (const char* path : {"tree/a", "tree/sub/deeper/c"})
+    ASSERT_TRUE(platform::set_attributes(path, platform::kAttrReadOnly));
+  ASSERT_TRUE(platform::set_attributes("tree/sub/b", platform::kAttrHidden | platform::kAttrSystem));
+  EXPECT_EQ(delete_folder_tree("tree/"), 1);
+  EXPECT_FALSE(exists("tree"));
+  EXPECT_EQ(read_file("beside/kept"), "kept");
+}
+
+TEST_F(FolderTreeTest, DeleteOfMissingFolderChangesNothing) {
+  build("beside/", {"kept"});
+  write_file("file", "x");
+  EXPECT_EQ(delete_folder_tree("missing/"), 0);
+  EXPECT_EQ(delete_folder_tree("file/"), 0);
+  EXPECT_EQ(read_file("file"), "x");
+  EXPECT_EQ(read_file("beside/kept"), "kept");
+}
+
+TEST_F(FolderTreeTest, HeldFileStaysWithItsFoldersAndEverythingElseGoes) {
+  if (!test_support::kWindows) GTEST_SKIP() << "POSIX lets an open file be deleted";
+  build("tree/", {"a", "keep/", "keep/inner/", "keep/inner/held", "keep/inner/other", "keep/x", "gone/",
+                  "gone/y", "z"});
+  test_support::HeldEntry* held = test_support::hold_open("tree/keep/inner/held");
+  ASSERT_NE(held, nullptr);
+  EXPECT_EQ(delete_folder_tree("tree/"), 0);
+  std::map<std::string, std::string> expected = {
+      {"keep/", ""}, {"keep/inner/", ""}, {"keep/inner/held", "keep/inner/held"}};
+  EXPECT_EQ(tree_of("tree/"), expected);
+  test_support::release(held);
+  EXPECT_EQ(delete_folder_tree("tree/"), 1);
+  EXPECT_FALSE(exists("tree"));
+}
+
+}  // namespace
