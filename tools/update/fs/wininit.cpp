@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -55,27 +56,82 @@ int wininit_path(char* buffer, std::size_t size) {
   return 1;
 }
 
+namespace {
+
+// What one reading of the restart-rename file learned.
+struct FileScan {
+  bool header_found = false;
+  // The last piece read ends without a line end.
+  bool last_line_open = false;
+  // Where the first section after the "[rename]" section begins; -1 when the
+  // "[rename]" section is the last one (or there is none).
+  long next_section = -1;
+};
+
+FileScan scan_file(std::FILE* file) {
+  FileScan scan;
+  char line[kLineBuffer];
+  bool at_line_start = true;
+  for (;;) {
+    long start = std::ftell(file);
+    if (!std::fgets(line, sizeof line, file)) break;
+    if (starts_with_header(line))
+      scan.header_found = true;
+    else if (scan.header_found && scan.next_section < 0 && at_line_start && line[0] == '[')
+      scan.next_section = start;
+    std::size_t length = std::strlen(line);
+    scan.last_line_open = length == 0 || line[length - 1] != '\n';
+    at_line_start = !scan.last_line_open;
+  }
+  return scan;
+}
+
+// Writes the entry line at offset, where the next section begins, and the
+// rest of the file after it, so that the entry closes the "[rename]" section.
+bool insert_entry(const char* file_path, long offset, const char* short_target,
+                  const char* short_source) {
+  std::FILE* file = std::fopen(file_path, "r+");
+  if (!file) return false;
+  std::string rest;
+  bool ok = std::fseek(file, offset, SEEK_SET) == 0;
+  char buffer[kLineBuffer];
+  while (ok) {
+    std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
+    rest.append(buffer, n);
+    if (n < sizeof buffer) {
+      ok = !std::ferror(file);
+      break;
+    }
+  }
+  if (ok) ok = std::fseek(file, offset, SEEK_SET) == 0;
+  if (ok) ok = std::fprintf(file, "%s=%s\n", short_target, short_source) >= 0;
+  if (ok) ok = std::fwrite(rest.data(), 1, rest.size(), file) == rest.size();
+  if (std::fclose(file) != 0) ok = false;
+  return ok;
+}
+
+}  // namespace
+
 int append_rename_entry(const char* file_path, const char* short_target, const char* short_source) {
   // Text mode: each "\n" written becomes the system's line end (CR LF on Windows).
   std::FILE* file = std::fopen(file_path, "a+");
   if (!file) return 0;
   std::rewind(file);
-  bool header_found = false;
-  // Whether the last piece read ends without a line end; the whole file is
-  // read (not only up to the header) to learn this of its last line.
-  bool last_line_open = false;
-  char line[kLineBuffer];
-  while (std::fgets(line, sizeof line, file)) {
-    if (!header_found && starts_with_header(line)) header_found = true;
-    std::size_t length = std::strlen(line);
-    last_line_open = length == 0 || line[length - 1] != '\n';
+  // The whole file is read, not only up to the header: its last line and the
+  // sections after the header matter too.
+  FileScan scan = scan_file(file);
+  if (scan.next_section >= 0) {
+    // The system reads entries from the "[rename]" section only: one written
+    // after another section would never be carried out.
+    bool closed = std::fclose(file) == 0;
+    return closed && insert_entry(file_path, scan.next_section, short_target, short_source) ? 1 : 0;
   }
   // Reading turns into writing only after a positioning call; appending
   // writes at the end whatever the position.
   bool ok = std::fseek(file, 0, SEEK_END) == 0;
   // The new text must not continue the old last line.
-  if (ok && last_line_open) ok = std::fputs("\n", file) >= 0;
-  if (ok && !header_found) ok = std::fprintf(file, "%s\n", kHeader) >= 0;
+  if (ok && scan.last_line_open) ok = std::fputs("\n", file) >= 0;
+  if (ok && !scan.header_found) ok = std::fprintf(file, "%s\n", kHeader) >= 0;
   if (ok) ok = std::fprintf(file, "%s=%s\n", short_target, short_source) >= 0;
   // Closing writes out what is buffered, so a full disk shows here.
   if (std::fclose(file) != 0) ok = false;

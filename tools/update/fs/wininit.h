@@ -16,11 +16,14 @@ void replace_backslashes(char* text);
 // path does not fit.
 int wininit_path(char* buffer, std::size_t size);
 
-// Appends the entry line "short_target=short_source" to the restart-rename
-// file at file_path (created when missing), after a "[rename]" header line
-// when no line of the file starts with one in any letter case. A last line
-// without a line end gets one first. 1 when everything was written; 0 when
-// the file cannot be opened or a write fails.
+// Adds the entry line "short_target=short_source" to the restart-rename file
+// at file_path (created when missing): at its end, after a "[rename]" header
+// line when no line of the file starts with one in any letter case (a last
+// line without a line end gets one first). When another section follows the
+// "[rename]" section, the entry goes at the end of the "[rename]" section
+// instead, before that section's header, since the system reads its entries
+// from there only. 1 when everything was written; 0 when the file cannot be
+// opened or a write fails.
 int append_rename_entry(const char* file_path, const char* short_target, const char* short_source);
 
 // Asks Windows 9x to move source onto target at its next start: appends the
