@@ -78,14 +78,22 @@ const char* const kCopySection = "<copy_config file_names=\"app.exe;plugins;lib/
 
 // The lines of a load of all four sections, in the order of reading.
 const Names kAllLines = {
-    "allow_test : true",          "orbiq_app_path : D:/App & Co/",
-    "current_version_type : release", "update_temp_path : D:\\Tmp\\",
-    "current_version : 2.4.1",    "language_name : Deutsch",
-    "qm_file : app_de.qm",        "allow_beta : true",
-    "force_newsetup : true",      "auto_check : true",
-    "orbiq_modulename : App",     "current_version : 2.3.0",
-    "current_version_type : beta", "skip_version : true",
-    "continue_update : true",     "file_names : app.exe;plugins;lib/core.dll;rest",
+    "allow_test : true",
+    "orbiq_app_path : D:/App & Co/",
+    "current_version_type : release",
+    "update_temp_path : D:\\Tmp\\",
+    "current_version : 2.4.1",
+    "language_name : Deutsch",
+    "qm_file : app_de.qm",
+    "allow_beta : true",
+    "force_newsetup : true",
+    "auto_check : true",
+    "orbiq_modulename : App",
+    "current_version : 2.3.0",
+    "current_version_type : beta",
+    "skip_version : true",
+    "continue_update : true",
+    "file_names : app.exe;plugins;lib/core.dll;rest",
 };
 
 void expect_defaults(const UpdateConfig& config) {
@@ -210,11 +218,11 @@ TEST_F(UpdateConfigTest, PresentSectionsWithoutAttributesGiveEmptyTextsAndFalseF
 // allow_beta switches the lines of the keys read after it; its own line is
 // written while the flag still has its old value.
 TEST_F(UpdateConfigTest, AllowBetaSwitchesTheLinesOfTheLaterKeys) {
-  const Names early = {"allow_test : 1",     "orbiq_app_path : A/", "current_version_type : t",
+  const Names early = {"allow_test : 1", "orbiq_app_path : A/", "current_version_type : t",
                        "update_temp_path : T/", "current_version : 2", "language_name : en",
                        "qm_file : q"};
-  const Names late = {"force_newsetup : true", "auto_check : ",    "orbiq_modulename : M",
-                      "current_version : 1",   "current_version_type : s", "skip_version : no",
+  const Names late = {"force_newsetup : true", "auto_check : ", "orbiq_modulename : M",
+                      "current_version : 1", "current_version_type : s", "skip_version : no",
                       "continue_update : true", "file_names : a;b;"};
   const std::string current_keys =
       " orbiq_app_path=\"A/\" current_version_type=\"t\" update_temp_path=\"T/\" current_version=\"2\""
@@ -448,6 +456,21 @@ TEST_F(UpdateConfigTest, AHugeFileLoads) {
   UpdateConfig config(write_config(comment + config_with_sections({kCopySection}) + comment));
   ASSERT_TRUE(config.load());
   EXPECT_EQ(config.file_names, (Names{"app.exe", "plugins", "lib/core.dll"}));
+}
+
+// A 32-bit process cannot hold a buffer of nearly 2 GB: the reader's request
+// for one fails, and load reports a file not read instead of ending the run.
+TEST_F(UpdateConfigTest, AFileTooLargeToHoldIsNotRead) {
+  if (!test_support::kWindows) GTEST_SKIP() << "a 64-bit process may well hold it";
+  std::string path = folder_ + "huge.xml";
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  // Mostly a hole: written only at its end.
+  ASSERT_EQ(std::fseek(file, 0x78000000L, SEEK_SET), 0);
+  std::fputs("<run_config/>", file);
+  ASSERT_EQ(std::fclose(file), 0);
+  UpdateConfig config(path);
+  EXPECT_FALSE(config.load());
 }
 
 }  // namespace
