@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <stdexcept>
@@ -44,6 +45,31 @@ std::map<std::string, std::string> tree_of(const std::string& root) {
       tree[relative] = read_file(it->path().string());
   }
   return tree;
+}
+
+// The trouble the entry hook raises at the entry whose path ends in
+// "deeper/boom": a real fault or a C++ exception. The hook owns nothing that
+// needs a destructor, since a fault skips them.
+enum class Trouble { null_write, divide_by_zero, exception };
+Trouble trouble = Trouble::null_write;
+int* volatile null_target = nullptr;
+volatile int dividend = 1;
+volatile int zero = 0;
+
+void make_trouble(const char* path) {
+  const char kAt[] = "deeper/boom";
+  std::size_t length = std::strlen(path);
+  if (length < sizeof kAt - 1 || std::strcmp(path + length - (sizeof kAt - 1), kAt) != 0) return;
+  switch (trouble) {
+    case Trouble::null_write:
+      *null_target = 1;
+      break;
+    case Trouble::divide_by_zero:
+      dividend = dividend / zero;
+      break;
+    case Trouble::exception:
+      throw std::runtime_error("entry refused");
+  }
 }
 
 // Works in a fresh folder that is also the current folder, so that relative
@@ -180,6 +206,98 @@ TEST_F(FolderTreeTest, HeldFileStaysWithItsFoldersAndEverythingElseGoes) {
   test_support::release(held);
   EXPECT_EQ(delete_folder_tree("tree/"), 1);
   EXPECT_FALSE(exists("tree"));
+}
+
+// A fault or exception two levels down ends only the level that raised it:
+// that level yields 0 with its search closed (checked for every test), its
+// parent goes on with its next entry, and the top level with its own.
+TEST_F(FolderTreeTest, FaultInsideALevelEndsOnlyThatLevel) {
+  const std::vector<std::string> kTree = {"a", "sub/", "sub/b", "sub/deeper/", "sub/deeper/boom", "z"};
+  struct Case {
+    const char* name;
+    Trouble trouble;
+  } cases[] = {{"null_write", Trouble::null_write},
+               {"divide_by_zero", Trouble::divide_by_zero},
+               {"exception", Trouble::exception}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string src = std::string("src-") + c.name + "/";
+    std::string dst = std::string("dst-") + c.name + "/";
+    std::string doomed = std::string("doomed-") + c.name + "/";
+    build(src, kTree);
+    build(dst, {});
+    build(doomed, kTree);
+    trouble = c.trouble;
+    folder_tree_entry_hook = make_trouble;
+
+    EXPECT_EQ(copy_folder_tree(src.c_str(), dst.c_str()), 0);
+    std::map<std::string, std::string> copied = {
+        {"a", "a"}, {"sub/", ""}, {"sub/b", "sub/b"}, {"sub/deeper/", ""}, {"z", "z"}};
+    EXPECT_EQ(tree_of(dst), copied);
+
+    EXPECT_EQ(delete_folder_tree(doomed.c_str()), 0);
+    std::map<std::string, std::string> left = {
+        {"sub/", ""}, {"sub/deeper/", ""}, {"sub/deeper/boom", "sub/deeper/boom"}};
+    EXPECT_EQ(tree_of(doomed), left);
+
+    // The guard leaves nothing behind: the same walks without trouble succeed.
+    folder_tree_entry_hook = nullptr;
+    EXPECT_EQ(copy_folder_tree(src.c_str(), dst.c_str()), 1);
+    EXPECT_EQ(tree_of(dst), tree_of(src));
+    EXPECT_EQ(delete_folder_tree(doomed.c_str()), 1);
+    EXPECT_FALSE(exists(doomed));
+  }
+}
+
+TEST_F(FolderTreeTest, FaultInTheNamedFolderYieldsZero) {
+  build("src/", {"deeper/", "deeper/boom"});
+  build("dst/", {});
+  trouble = Trouble::null_write;
+  folder_tree_entry_hook = make_trouble;
+  // The hook faults at an entry of the named folder: the top level ends.
+  EXPECT_EQ(copy_folder_tree("src/deeper/", "dst/"), 0);
+  EXPECT_TRUE(tree_of("dst/").empty());
+  EXPECT_EQ(delete_folder_tree("src/deeper/"), 0);
+  EXPECT_TRUE(exists("src/deeper/boom"));
+}
+
+// A link in the tree is removed as itself and never walked through, and so is
+// a named folder that is a link: what they point to, outside, stays whole.
+TEST_F(FolderTreeTest, DeleteRemovesLinksNeverWhatTheyPointTo) {
+  build("outside/", {"precious", "inner/", "inner/deep"});
+  const auto outside = tree_of("outside/");
+  build("tree/", {"a", "sub/", "sub/b"});
+  if (!test_support::make_folder_link("tree/sub/link", folder_ + "outside") ||
+      !test_support::make_folder_link("named", folder_ + "outside"))
+    GTEST_SKIP() << "this system makes no links to folders";
+  const int result = delete_folder_tree("tree/");
+  const int named = delete_folder_tree("named/");
+  EXPECT_EQ(tree_of("outside/"), outside);
+  EXPECT_FALSE(exists("tree/a"));
+  EXPECT_FALSE(exists("tree/sub/b"));
+  if (!test_support::kWindows) {
+    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(exists("tree"));
+    EXPECT_EQ(named, 1);
+    EXPECT_FALSE(exists("named"));
+  } else {
+    // Wine cannot remove the Unix links it shows as reparse points; whatever
+    // the system managed, the results tell it.
+    EXPECT_EQ(result, exists("tree/sub/link") ? 0 : 1);
+    EXPECT_EQ(named, exists("named") ? 0 : 1);
+    for (const char* link : {"tree/sub/link", "named"}) {
+      if (exists(link)) EXPECT_TRUE(test_support::remove_folder_link(link)) << link;
+    }
+  }
+}
+
+// The guard lets the system handle its own faults: only a fault that nothing
+// deeper handles ends the level.
+TEST_F(FolderTreeTest, GuardLeavesFaultsTheSystemHandlesItself) {
+  static bool answer;
+  answer = false;
+  EXPECT_TRUE(platform::run_guarded([](void*) { answer = test_support::system_handles_own_fault(); }, nullptr));
+  EXPECT_TRUE(answer);
 }
 
 }  // namespace

@@ -166,28 +166,29 @@ long shell_folder_path_wide(ShellLibrary* library, int folder_id, char* buffer) 
 
 const CallCounts& call_counts() { return counts; }
 
-// The fault guard. A vectored exception handler sees a fault first; when a
-// guard is active it resumes the thread at the guard's jump point, as
-// __builtin_longjmp would, by rewriting the faulting context.
+// The fault guard: a frame-based handler on the thread's handler chain
+// (fs:[0]) while the body runs, as __try/__except registers one. Handlers
+// registered deeper (the system's own) see a fault first; a fault that reaches
+// the guard's handler resumes the thread at the guard's jump point, as
+// __builtin_longjmp would, by rewriting the faulting context. C++ exceptions
+// (DWARF unwinding) never reach the chain and are caught in call_catching.
 namespace {
 
+// The registration record the system walks, followed by the guard's own data.
 struct GuardFrame {
+  EXCEPTION_REGISTRATION_RECORD record;
   void* resume[5];  // __builtin_setjmp: frame pointer, resume address, stack pointer
-  GuardFrame* outer;
-  void* exception_list;  // the frame-based handler chain at guard entry
 };
 
-GuardFrame* innermost_guard = nullptr;
-PVOID fault_handler_handle = nullptr;
-
-// The head of the thread's frame-based handler chain (fs:[0] on x86).
-void* exception_list() {
-  void* list;
-  __asm__ volatile("movl %%fs:0, %0" : "=r"(list));
-  return list;
+EXCEPTION_REGISTRATION_RECORD* handler_chain() {
+  EXCEPTION_REGISTRATION_RECORD* chain;
+  __asm__ volatile("movl %%fs:0, %0" : "=r"(chain));
+  return chain;
 }
 
-void set_exception_list(void* list) { __asm__ volatile("movl %0, %%fs:0" : : "r"(list) : "memory"); }
+void set_handler_chain(EXCEPTION_REGISTRATION_RECORD* chain) {
+  __asm__ volatile("movl %0, %%fs:0" : : "r"(chain) : "memory");
+}
 
 bool is_fault(DWORD code) {
   switch (code) {
@@ -206,17 +207,16 @@ bool is_fault(DWORD code) {
   }
 }
 
-LONG CALLBACK on_fault(EXCEPTION_POINTERS* info) {
-  GuardFrame* frame = innermost_guard;
-  if (!frame || !is_fault(info->ExceptionRecord->ExceptionCode)) return EXCEPTION_CONTINUE_SEARCH;
-  // Drop the frame-based handlers registered since the guard began: their
-  // frames are about to be left.
-  set_exception_list(frame->exception_list);
-  CONTEXT* context = info->ContextRecord;
+EXCEPTION_DISPOSITION NTAPI on_fault(EXCEPTION_RECORD* record, void* establisher, CONTEXT* context, void*) {
+  // Unwinds pass by, and so does what is no fault (debugger output, say).
+  if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0 ||
+      !is_fault(record->ExceptionCode))
+    return ExceptionContinueSearch;
+  GuardFrame* frame = static_cast<GuardFrame*>(establisher);
   context->Ebp = reinterpret_cast<DWORD>(frame->resume[0]);
   context->Eip = reinterpret_cast<DWORD>(frame->resume[1]);
   context->Esp = reinterpret_cast<DWORD>(frame->resume[2]);
-  return EXCEPTION_CONTINUE_EXECUTION;
+  return ExceptionContinueExecution;
 }
 
 __attribute__((noinline)) bool call_catching(void (*body)(void*), void* context) {
@@ -232,17 +232,16 @@ __attribute__((noinline)) bool call_catching(void (*body)(void*), void* context)
 
 bool run_guarded(void (*body)(void* context), void* context) {
   GuardFrame frame;
-  frame.outer = innermost_guard;
-  frame.exception_list = exception_list();
-  if (!frame.outer) fault_handler_handle = AddVectoredExceptionHandler(1, on_fault);
-  innermost_guard = &frame;
+  frame.record.Next = handler_chain();
+  frame.record.Handler = on_fault;
   volatile bool completed = false;
-  if (__builtin_setjmp(frame.resume) == 0) completed = call_catching(body, context);
-  innermost_guard = frame.outer;
-  if (!frame.outer && fault_handler_handle) {
-    RemoveVectoredExceptionHandler(fault_handler_handle);
-    fault_handler_handle = nullptr;
+  if (__builtin_setjmp(frame.resume) == 0) {
+    set_handler_chain(&frame.record);
+    completed = call_catching(body, context);
   }
+  // Whether the body returned or a fault resumed here, the handlers registered
+  // inside it belong to frames that are gone: the chain is as it was at entry.
+  set_handler_chain(frame.record.Next);
   return completed;
 }
 

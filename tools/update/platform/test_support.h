@@ -46,6 +46,19 @@ int run_corvane(const std::string& run_parameter);
 // DLL overrides); on POSIX with a home folder that does not exist.
 int run_corvane_without_shell_library(const std::string& run_parameter);
 
+// Makes link a link to the folder target: a symbolic link on POSIX; on
+// Windows a folder symbolic link or else a junction, and under Wine, which
+// makes neither, a Unix symbolic link (which Wine shows as a reparse point).
+// True when the system now reports link as a link to a folder.
+bool make_folder_link(const std::string& link, const std::string& target);
+// Removes such a link itself (under Wine with the Unix rm). True when it went.
+bool remove_folder_link(const std::string& link);
+
+// Asks the system something that makes it meet an access violation and handle
+// it itself (Windows: IsBadReadPtr on an unmapped address). True when it
+// answered as it should; POSIX has no such call and answers true.
+bool system_handles_own_fault();
+
 // The line end that a text-mode file gets on disk: CR LF on Windows, LF on POSIX.
 extern const char* const kTextLineEnd;
 // True in the Windows build (tests of drive letters and attributes).

@@ -79,3 +79,15 @@ void set_environment(const std::string& name, const std::string& value) {
 }
 
 }  // namespace test_support
+
+namespace test_support {
+
+bool make_folder_link(const std::string& link, const std::string& target) {
+  return symlink(target.c_str(), link.c_str()) == 0;
+}
+
+bool remove_folder_link(const std::string& link) { return unlink(link.c_str()) == 0; }
+
+bool system_handles_own_fault() { return true; }
+
+}  // namespace test_support

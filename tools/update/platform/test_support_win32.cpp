@@ -105,3 +105,124 @@ int run_corvane_without_shell_library(const std::string& run_parameter) {
 }
 
 }  // namespace test_support
+
+namespace test_support {
+
+namespace {
+
+bool is_folder_link(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The mount-point layout of a reparse buffer (a junction).
+struct MountPointReparse {
+  DWORD tag;
+  WORD data_length;
+  WORD reserved;
+  WORD substitute_offset;
+  WORD substitute_length;
+  WORD print_offset;
+  WORD print_length;
+  WCHAR names[2 * MAX_PATH];
+};
+
+// A junction: a new empty folder made a mount point of target.
+bool make_junction(const std::string& link, const std::string& target) {
+  char full[MAX_PATH];
+  DWORD length = GetFullPathNameA(target.c_str(), sizeof full, full, nullptr);
+  if (length == 0 || length >= sizeof full) return false;
+  std::string nt_name = std::string("\\??\\") + full;
+  MountPointReparse reparse;
+  ZeroMemory(&reparse, sizeof reparse);
+  int characters = MultiByteToWideChar(CP_ACP, 0, nt_name.c_str(), -1, reparse.names, MAX_PATH);
+  if (characters <= 0) return false;
+  reparse.tag = IO_REPARSE_TAG_MOUNT_POINT;
+  reparse.substitute_length = static_cast<WORD>((characters - 1) * sizeof(WCHAR));
+  reparse.print_offset = static_cast<WORD>(characters * sizeof(WCHAR));  // an empty print name
+  reparse.data_length = static_cast<WORD>(8 + (characters + 1) * sizeof(WCHAR));
+  if (!CreateDirectoryA(link.c_str(), nullptr)) return false;
+  HANDLE handle = CreateFileA(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  DWORD returned = 0;
+  bool made = handle != INVALID_HANDLE_VALUE &&
+              DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, &reparse, 8 + reparse.data_length, nullptr, 0,
+                              &returned, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  if (!made) RemoveDirectoryA(link.c_str());
+  return made;
+}
+
+// Under Wine: the Unix name of a path; empty elsewhere.
+std::string unix_name_of(const std::string& path) {
+  typedef char*(CDECL * UnixName)(LPCWSTR);
+  auto unix_name = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  WCHAR wide[MAX_PATH];
+  if (!unix_name || MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) <= 0) return std::string();
+  char* name = unix_name(wide);
+  if (!name) return std::string();
+  std::string result = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+// Under Wine: runs a Unix program with two path arguments (in their Unix
+// names) and waits up to 10 s until done(path) holds, since Wine gives no
+// waitable process for it.
+bool run_unix_until(const char* program, const std::string& first, const std::string& second,
+                    bool (*done)(const std::string&), const std::string& path) {
+  std::string command = program;
+  for (const std::string* argument : {&first, &second}) {
+    if (argument->empty()) continue;
+    std::string name = unix_name_of(*argument);
+    if (name.empty()) return false;
+    command += " \"" + name + "\"";
+  }
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  ZeroMemory(&process, sizeof process);
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return false;
+  if (process.hThread) CloseHandle(process.hThread);
+  if (process.hProcess) CloseHandle(process.hProcess);
+  for (int waited = 0; waited < 10000 && !done(path); waited += 20) Sleep(20);
+  return done(path);
+}
+
+bool is_gone(const std::string& path) { return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+bool make_folder_link(const std::string& link, const std::string& target) {
+  // Looked up, so that the tests still load where the call is missing. Wine 8
+  // answers success without making anything: what counts is what the system
+  // reports afterwards.
+  typedef BOOLEAN(WINAPI * SymbolicLink)(LPCSTR, LPCSTR, DWORD);
+  auto symbolic_link = reinterpret_cast<SymbolicLink>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
+  const DWORD kFolderLink = 0x1;  // SYMBOLIC_LINK_FLAG_DIRECTORY
+  if (symbolic_link) symbolic_link(link.c_str(), target.c_str(), kFolderLink);
+  if (is_folder_link(link)) return true;
+  if (make_junction(link, target) && is_folder_link(link)) return true;
+  // Wine makes neither: a Unix symbolic link, made by the Unix ln.
+  return !unix_name_of(link).empty() && run_unix_until("Z:\\bin\\ln -s", target, link, is_folder_link, link);
+}
+
+bool remove_folder_link(const std::string& link) {
+  // Wine removes no Unix link (and with an empty target it would remove the
+  // target instead): the Unix rm does.
+  if (!unix_name_of(link).empty()) return run_unix_until("Z:\\bin\\rm -f", link, "", is_gone, link);
+  return RemoveDirectoryA(link.c_str()) != 0;
+}
+
+bool system_handles_own_fault() {
+  // The first page is never mapped: the call meets an access violation and
+  // its own handler turns it into the answer "unreadable".
+  return IsBadReadPtr(reinterpret_cast<const void*>(16), 1) != 0;
+}
+
+}  // namespace test_support
