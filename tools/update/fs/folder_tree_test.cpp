@@ -286,7 +286,9 @@ TEST_F(FolderTreeTest, DeleteRemovesLinksNeverWhatTheyPointTo) {
     EXPECT_EQ(result, exists("tree/sub/link") ? 0 : 1);
     EXPECT_EQ(named, exists("named") ? 0 : 1);
     for (const char* link : {"tree/sub/link", "named"}) {
-      if (exists(link)) EXPECT_TRUE(test_support::remove_folder_link(link)) << link;
+      if (exists(link)) {
+        EXPECT_TRUE(test_support::remove_folder_link(link)) << link;
+      }
     }
   }
 }
@@ -298,6 +300,57 @@ TEST_F(FolderTreeTest, GuardLeavesFaultsTheSystemHandlesItself) {
   answer = false;
   EXPECT_TRUE(platform::run_guarded([](void*) { answer = test_support::system_handles_own_fault(); }, nullptr));
   EXPECT_TRUE(answer);
+}
+
+// Copying a tree onto itself never empties a file by copying it over itself.
+TEST_F(FolderTreeTest, CopyOntoItselfLeavesFilesWhole) {
+  build("src/", {"a", "sub/", "sub/b"});
+  const auto before = tree_of("src/");
+  EXPECT_EQ(copy_folder_tree("src/", "src/"), 0);
+  EXPECT_EQ(tree_of("src/"), before);
+}
+
+// A composed path holds at most 259 characters. An entry whose path would be
+// longer fails, the walk goes on, and nothing is done with a cut path (which
+// would name another entry: here the victim, which is the past-limit file's
+// name cut to fit).
+TEST_F(FolderTreeTest, EntryPathsAtAndPastTheLimit) {
+  const std::string kSource = "src/" + std::string(50, 'd') + "/";  // 55 characters
+  const std::string kTarget = "dst/" + std::string(50, 'd') + "/";
+  const std::string at(259 - kSource.size(), 'y');
+  const std::string past(260 - kSource.size(), 'x');
+  const std::string victim(259 - kTarget.size(), 'x');
+  const std::string folder_past(259 - kSource.size(), 'z');  // its path ends in "/": 260
+  build(kSource, {at, past, folder_past + "/"});
+  build(kTarget, {});
+  write_file(kTarget + victim, "victim");
+
+  EXPECT_EQ(copy_folder_tree(kSource.c_str(), kTarget.c_str()), 0);
+  std::map<std::string, std::string> copied = {{at, at}, {victim, "victim"}};
+  EXPECT_EQ(tree_of(kTarget), copied);
+
+  EXPECT_EQ(delete_folder_tree(kSource.c_str()), 0);
+  std::map<std::string, std::string> left = {{past, past}, {folder_past + "/", ""}};
+  EXPECT_EQ(tree_of(kSource), left);
+}
+
+// The search pattern "<folder>*.*" must fit too: a folder of 256 characters
+// is walked, one of 257 is not (and is left as it is).
+TEST_F(FolderTreeTest, NamedFolderAtAndPastTheLimit) {
+  struct Case {
+    std::string folder;
+    std::string target;
+    int expected;
+  } cases[] = {{"l/" + std::string(253, 'e') + "/", "at/", 1}, {"l/" + std::string(254, 'e') + "/", "past/", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder.size());
+    build(c.folder, {"f"});
+    build(c.target, {});
+    EXPECT_EQ(copy_folder_tree(c.folder.c_str(), c.target.c_str()), c.expected);
+    EXPECT_EQ(exists(c.target + "f"), c.expected == 1);
+    EXPECT_EQ(delete_folder_tree(c.folder.c_str()), c.expected);
+    EXPECT_EQ(exists(c.folder), c.expected == 0);
+  }
 }
 
 }  // namespace

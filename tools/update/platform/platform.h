@@ -138,8 +138,10 @@ const CallCounts& call_counts();
 
 // Runs body(context) so that a C++ exception or a system fault (access
 // violation, bus error) raised inside it ends body and returns false instead
-// of ending the process. Guards nest; each fault returns from the innermost.
-// The body must own nothing that needs a destructor: a fault skips them.
+// of ending the process. Guards nest; each fault returns from the innermost
+// guard of the thread that raised it. A fault that a deeper handler (the
+// system's own) deals with never reaches the guard. The body must own nothing
+// that needs a destructor: a fault skips them.
 bool run_guarded(void (*body)(void* context), void* context);
 
 }  // namespace platform

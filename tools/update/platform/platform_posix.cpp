@@ -424,7 +424,8 @@ long shell_folder_path_wide(ShellLibrary*, int, char* buffer) {
 const CallCounts& call_counts() { return counts; }
 
 // The fault guard: a signal handler for the fault signals, installed while the
-// outermost guard runs, jumps back to the innermost guard.
+// outermost guard runs, jumps back to the innermost guard of the thread that
+// faulted.
 namespace {
 
 struct GuardFrame {
@@ -432,13 +433,14 @@ struct GuardFrame {
   GuardFrame* outer;
 };
 
-GuardFrame* innermost_guard = nullptr;
+thread_local GuardFrame* innermost_guard = nullptr;
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
 struct sigaction saved_actions[sizeof kFaultSignals / sizeof kFaultSignals[0]];
 
-void on_fault(int signal_number) {
-  if (innermost_guard) siglongjmp(innermost_guard->resume, 1);
-  // A fault outside any guard: die as the process would have.
+void on_fault(int signal_number, siginfo_t* info, void*) {
+  // Only a fault the processor raised (si_code > 0), not one sent by a process.
+  if (innermost_guard && info && info->si_code > 0) siglongjmp(innermost_guard->resume, 1);
+  // Anything else: die as the process would have.
   ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);
 }
@@ -446,9 +448,9 @@ void on_fault(int signal_number) {
 void install_fault_handlers() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
-  action.sa_handler = on_fault;
+  action.sa_sigaction = on_fault;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_NODEFER;
+  action.sa_flags = SA_SIGINFO | SA_NODEFER;
   for (std::size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i)
     sigaction(kFaultSignals[i], &action, &saved_actions[i]);
 }
