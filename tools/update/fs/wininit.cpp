@@ -66,6 +66,8 @@ struct FileScan {
   // Where the first section after the "[rename]" section begins; -1 when the
   // "[rename]" section is the last one (or there is none).
   long next_section = -1;
+  // Reading stopped on an error, not at the end of the file.
+  bool read_failed = false;
 };
 
 FileScan scan_file(std::FILE* file) {
@@ -83,6 +85,7 @@ FileScan scan_file(std::FILE* file) {
     scan.last_line_open = length == 0 || line[length - 1] != '\n';
     at_line_start = !scan.last_line_open;
   }
+  scan.read_failed = std::ferror(file) != 0;
   return scan;
 }
 
@@ -120,6 +123,11 @@ int append_rename_entry(const char* file_path, const char* short_target, const c
   // The whole file is read, not only up to the header: its last line and the
   // sections after the header matter too.
   FileScan scan = scan_file(file);
+  if (scan.read_failed) {
+    // Without the whole file read, a header or a section might be missed.
+    std::fclose(file);  // nothing was written; the 0 below reports the failure
+    return 0;
+  }
   if (scan.next_section >= 0) {
     // The system reads entries from the "[rename]" section only: one written
     // after another section would never be carried out.
