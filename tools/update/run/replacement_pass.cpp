@@ -9,6 +9,9 @@
 
 namespace {
 
+// Appended to a replaced folder's source when it is renamed aside for deletion.
+constexpr const char* kAsideSuffix = ".deleted~";
+
 // The name without trailing separators: a configured folder name may end in
 // one, and the folder work appends exactly one "/" itself.
 std::string without_trailing_separators(const std::string& name) {
@@ -42,6 +45,23 @@ bool back_up(const std::string& target, const std::string& backup_path, bool old
   return false;
 }
 
+// Deletes the source of a replaced folder from the unpacked release. The tree
+// is first renamed aside within its own folder: a run cut short while deleting
+// then leaves a partial tree only under the aside name, which no configured
+// name reaches, never a partial source that a rerun would copy over the whole
+// new folder. A source that cannot be renamed aside stays whole, and a rerun
+// copies the same files again.
+void delete_source_folder(const std::string& source_folder) {
+  std::string aside = source_folder + kAsideSuffix;
+  // A tree left aside by a run cut short goes first; should any of it stay,
+  // the rename below fails and the source stays whole.
+  if (path_exists(aside.c_str())) delete_folder_tree((aside + "/").c_str());
+  if (!platform::move_entry(source_folder.c_str(), aside.c_str())) return;
+  // Not looked at: whatever cannot be deleted stays under the aside name, and
+  // the application folder already holds the new tree.
+  delete_folder_tree((aside + "/").c_str());
+}
+
 void replace_folder(const std::string& source_folder, const std::string& target_folder) {
   std::string source = source_folder + "/";
   std::string target = target_folder + "/";
@@ -51,9 +71,7 @@ void replace_folder(const std::string& source_folder, const std::string& target_
     log_printf("Copy folder failed: %s\n", source.c_str());
     return;
   }
-  // A source that cannot be deleted whole stays behind in the unpacked
-  // release; the application folder already holds the new tree.
-  delete_folder_tree(source.c_str());
+  delete_source_folder(source_folder);
   log_printf("Copy folder: %s\n", source.c_str());
 }
 
