@@ -1,5 +1,6 @@
 #include "log/diagnostic_log.h"
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -163,13 +164,22 @@ void log_printf(const char* format, ...) {
   log_write(log, text);
 }
 
+namespace {
+
+// value + add (add >= 0), held at the largest int instead of overflowing.
+int add_held(int value, int add) { return value > INT_MAX - add ? INT_MAX : value + add; }
+
+}  // namespace
+
 void format_time_stamp(const std::tm* local, char* out, std::size_t size) {
   if (!local) {
     copy_cut(out, size, "??\\??");
     return;
   }
-  format_cut(out, size, "%4d/%02d/%02d  %02d:%02d:%02d", local->tm_year + 1900, local->tm_mon + 1,
-             local->tm_mday, local->tm_hour, local->tm_min, local->tm_sec);
+  // A year or month at the end of the int range is held there rather than
+  // overflowing.
+  format_cut(out, size, "%4d/%02d/%02d  %02d:%02d:%02d", add_held(local->tm_year, 1900),
+             add_held(local->tm_mon, 1), local->tm_mday, local->tm_hour, local->tm_min, local->tm_sec);
 }
 
 const char* run_time_stamp() {

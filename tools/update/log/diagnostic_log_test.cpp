@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <stdexcept>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
@@ -134,6 +135,11 @@ TEST(RunTimeStamp, PadsFieldsAndMarksAnUnknownTime) {
   char out[64];
   format_time_stamp(&local, out, sizeof out);
   EXPECT_STREQ(out, "2014/03/02  09:05:01");
+  // A year and month at the end of the int range are held there, not wrapped.
+  local.tm_year = INT_MAX;
+  local.tm_mon = INT_MAX;
+  format_time_stamp(&local, out, sizeof out);
+  EXPECT_STREQ(out, "2147483647/2147483647/02  09:05:01");
   format_time_stamp(nullptr, out, sizeof out);
   EXPECT_STREQ(out, "??\\??");
   EXPECT_EQ(std::string(run_time_stamp()).size(), 20u);
