@@ -34,8 +34,13 @@ import tempfile
 import zipfile
 from xml.sax.saxutils import quoteattr
 
-# Outcome lines of Corvane's log and what they mean for the updater.
-REPLACED = ("Copy file: ", "Copy folder: ")
+# Corvane takes paths as bytes: on Windows in the system's code page (the
+# "ANSI" one), elsewhere as the file system's bytes (UTF-8 here).
+WINDOWS = os.name == "nt"
+PATH_ENCODING = "mbcs" if WINDOWS else "utf-8"
+
+# Outcome lines of Corvane's log that tell a name waits for the restart or was
+# not replaced; "Copy file: " and "Copy folder: " tell it was replaced now.
 AT_RESTART = ("Copy file at restart: ",)
 NOT_REPLACED = ("Copy file failed: ", "Copy folder failed: ", "Backup failed, not replaced: ",
                 "Folder in use, not replaced: ", "Load config file failed.")
@@ -81,7 +86,7 @@ def top_level_names(archive):
 def restore_permissions(archive, folder):
     """Gives unpacked files the permission bits the archive recorded for them
     (zipfile drops them), so that an updated program stays executable."""
-    if os.name == "nt":
+    if WINDOWS:
         return
     for info in archive.infolist():
         mode = (info.external_attr >> 16) & 0o777
@@ -93,10 +98,12 @@ def config_text(app_folder, work_folder, names, version=""):
     """The text of update_config.xml.
 
     allow_beta="true" also makes Corvane log every configuration value,
-    file_names included; the version is stored and logged only.
+    file_names included; the version is stored and logged only. Written in
+    PATH_ENCODING, which only the UTF-8 declaration names: the XML reader
+    passes the bytes of any other encoding through as they stand.
     """
     return (
-        '<?xml version="1.0" encoding="UTF-8"?>\n'
+        ('<?xml version="1.0"?>\n' if WINDOWS else '<?xml version="1.0" encoding="UTF-8"?>\n') +
         "<run_config>\n"
         "  <current_run_config orbiq_app_path=%s update_temp_path=%s\n"
         "      current_version=%s allow_beta=\"true\"/>\n"
@@ -134,7 +141,8 @@ def run_update(release_zip, app_folder, corvane, work=None, version=""):
         restore_permissions(archive, unzip)
 
     config_path = work + "update_config.xml"
-    with open(config_path, "w", encoding="utf-8") as config:
+    # A path that the code page cannot hold is refused here (UnicodeError).
+    with open(config_path, "w", encoding=PATH_ENCODING, errors="strict") as config:
         config.write(config_text(app, work, names, version))
     log_path = work + "updateLog/update.log"
     os.makedirs(os.path.dirname(log_path), exist_ok=True)
@@ -144,11 +152,11 @@ def run_update(release_zip, app_folder, corvane, work=None, version=""):
 
     # The exit code only says that Corvane had a path (1); the log tells what
     # became of each name.
-    subprocess.run(corvane_command(corvane, config_path, os.name == "nt"), check=False)
+    subprocess.run(corvane_command(corvane, config_path, WINDOWS), check=False)
 
     with open(log_path, "rb") as log:
         log.seek(log_start)
-        text = log.read().decode("utf-8", errors="replace")
+        text = log.read().decode(PATH_ENCODING, errors="replace")
     return work, [line.rstrip("\r") for line in text.split("\n") if line.strip()]
 
 
@@ -181,7 +189,7 @@ def main(argv=None):
     args = parser.parse_args(argv)
     try:
         work, lines = run_update(args.release, args.app, os.path.abspath(args.corvane), args.work, args.version)
-    except (RefusedArchive, zipfile.BadZipFile, OSError) as error:
+    except (RefusedArchive, zipfile.BadZipFile, OSError, UnicodeError) as error:
         print("corvane_update: %s" % error, file=sys.stderr)
         return 1
     for line in lines:
