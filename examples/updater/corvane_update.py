@@ -106,10 +106,11 @@ def config_text(app_folder, work_folder, names, version=""):
         ('<?xml version="1.0"?>\n' if WINDOWS else '<?xml version="1.0" encoding="UTF-8"?>\n') +
         "<run_config>\n"
         "  <current_run_config orbiq_app_path=%s update_temp_path=%s\n"
-        "      current_version=%s allow_beta=\"true\"/>\n"
+        "      %sallow_beta=\"true\"/>\n"
         "  <copy_config file_names=%s/>\n"
         "</run_config>\n"
-    ) % (quoteattr(app_folder), quoteattr(work_folder), quoteattr(version),
+    ) % (quoteattr(app_folder), quoteattr(work_folder),
+         "current_version=%s " % quoteattr(version) if version else "",
          quoteattr("".join(name + ";" for name in names)))
 
 
