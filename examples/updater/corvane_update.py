@@ -43,7 +43,8 @@ PATH_ENCODING = "mbcs" if WINDOWS else "utf-8"
 # not replaced; "Copy file: " and "Copy folder: " tell it was replaced now.
 AT_RESTART = ("Copy file at restart: ",)
 NOT_REPLACED = ("Copy file failed: ", "Copy folder failed: ", "Backup failed, not replaced: ",
-                "Folder in use, not replaced: ", "Load config file failed.")
+                "Folder in use, not replaced: ", "Name refused, it leads outside the application folder: ",
+                "Load config file failed.")
 
 
 class RefusedArchive(Exception):
