@@ -1,5 +1,6 @@
 // Runs a command and prints, on one line of standard output, its wall-clock
-// time in seconds, its peak resident size in KiB and its exit status.
+// time in seconds, its peak resident size in KiB, its exit status and its
+// processor time (user + system, its waited-for children included) in seconds.
 //
 //   timed_run <program> [arguments...]
 #include <sys/resource.h>
@@ -37,6 +38,8 @@ int main(int argc, char** argv) {
   clock_gettime(CLOCK_MONOTONIC, &end);
   double seconds = static_cast<double>(end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) / 1e9;
   int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::printf("%.6f %ld %d\n", seconds, usage.ru_maxrss, code);
+  double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  std::printf("%.6f %ld %d %.6f\n", seconds, usage.ru_maxrss, code, cpu);
   return 0;
 }
