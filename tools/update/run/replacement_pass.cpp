@@ -1,5 +1,7 @@
 #include "run/replacement_pass.h"
 
+#include <algorithm>
+
 #include "config/update_config.h"
 #include "fs/folder_tree.h"
 #include "fs/move_or_defer.h"
@@ -92,7 +94,36 @@ void replace_file(const std::string& source, const std::string& target) {
   }
 }
 
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+// A step up: "..", and any step of dots and blanks with two dots or more,
+// which Windows may trim to "..".
+bool is_step_up(const std::string& step) {
+  return step.find_first_not_of(". ") == std::string::npos && std::count(step.begin(), step.end(), '.') >= 2;
+}
+
+// Whether a configured name could reach outside the application folder and
+// the unpacked release it is joined to: a step up, a leading separator (a
+// root or a network path when the folder it is joined to is empty) or a
+// drive letter.
+bool leads_outside(const std::string& name) {
+  if (name.empty()) return false;
+  if (is_separator(name[0]) || (name.size() >= 2 && name[1] == ':')) return true;
+  std::string::size_type start = 0;
+  while (start <= name.size()) {
+    std::string::size_type end = start;
+    while (end < name.size() && !is_separator(name[end])) ++end;
+    if (is_step_up(name.substr(start, end - start))) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 void replace_name(const UpdateConfig& config, const std::string& configured_name) {
+  if (leads_outside(configured_name)) {
+    log_printf("Name refused, it leads outside the application folder: %s\n", configured_name.c_str());
+    return;
+  }
   std::string source = config.unzip_folder() + configured_name;
   if (!path_exists(source.c_str())) return;  // not part of this release
   // The source's own kind decides, not that of a neighbour whose name begins

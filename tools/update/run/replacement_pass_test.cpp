@@ -242,6 +242,18 @@ TEST_F(ReplacementPassTest, AFailedFolderCopyKeepsTheNewFilesInTheRelease) {
   EXPECT_EQ(log_lines(), (std::vector<std::string>{"Copy folder failed: " + release_ + "plugins/"}));
 }
 
+TEST_F(ReplacementPassTest, AReplacedFolderSourceLeavesNothingBehindNotEvenAPartLeftAsideEarlier) {
+  // A run cut short while deleting a replaced folder's source leaves the rest
+  // under the aside name; the next replacement of that folder clears it.
+  make_tree(app_, {{"plugins/a.plg", "a 1"}});
+  make_tree(release_, {{"plugins/a.plg", "a 2"}, {"plugins.deleted~/stale/b.plg", "b 0"}});
+  write_config("plugins;");
+  EXPECT_EQ(run(), 1);
+  EXPECT_EQ(snapshot(app_ + "plugins"), (Tree{{"a.plg", "a 2"}}));
+  EXPECT_EQ(snapshot(release_), Tree{});
+  EXPECT_EQ(log_lines(), (std::vector<std::string>{"Copy folder: " + release_ + "plugins/"}));
+}
+
 TEST_F(ReplacementPassTest, AFileThatCannotBeBackedUpIsNotReplacedAndTheLogSaysSo) {
   // A file named updateTemp stands where the backup folder must go.
   make_tree(app_, {{"updateTemp", "not a folder"}, {"app.exe", "app 1"}});
