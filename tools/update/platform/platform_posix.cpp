@@ -26,28 +26,35 @@ namespace {
 
 CallCounts counts = {0, 0, 0};
 
-// Attributes of a status record as the Windows attribute word would give them.
+// Attributes of a status record as the Windows attribute word would give them;
+// what is neither a file nor a folder (a pipe, a socket, a device) counts as a
+// device.
 std::uint32_t attributes_of(const struct stat& status) {
   if (S_ISDIR(status.st_mode)) return kAttrFolder;
-  if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return kAttrReadOnly;
-  return kAttrNormal;
+  std::uint32_t read_only = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ? kAttrReadOnly : 0;
+  if (!S_ISREG(status.st_mode)) return kAttrDevice | read_only;
+  return read_only ? read_only : kAttrNormal;
 }
 
-// Copies an open file's content into another open file: in the kernel where
-// it can, by reading and writing where it cannot.
+// Copies an open file's content into another open file, up to its end: in
+// the kernel where it can, by reading and writing where it cannot. size is
+// what the file held when it was opened; a call that copies nothing more then
+// confirms the end, as reading would.
 bool copy_content(int from, int to, off_t size) {
+  constexpr size_t kChunk = 1 << 30;
   off_t done = 0;
-  bool in_kernel = true;
-  while (in_kernel && done < size) {
-    ssize_t n = copy_file_range(from, nullptr, to, nullptr, static_cast<size_t>(size - done), 0);
+  for (;;) {
+    size_t wanted = done < size ? static_cast<size_t>(size - done) : 64 * 1024;
+    if (wanted > kChunk) wanted = kChunk;
+    ssize_t n = copy_file_range(from, nullptr, to, nullptr, wanted, 0);
     if (n > 0) {
       done += n;
       continue;
     }
-    if (n == 0) break;  // the file shrank under us; finish with read/write
+    if (n == 0) return true;  // the end of the file
     if (errno == EINTR) continue;
     if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-    in_kernel = false;
+    break;  // no in-kernel copy between these two: read and write the rest
   }
   if (lseek(from, done, SEEK_SET) < 0 || lseek(to, done, SEEK_SET) < 0) return false;
   char buffer[64 * 1024];
@@ -106,9 +113,14 @@ bool copy_regular_file(const char* from, const char* to, bool exclusive) {
     errno = EINVAL;
     return false;
   }
-  bool ok = ftruncate(target, 0) == 0 && copy_content(source, target, status.st_size);
+  // A target that is new (empty) needs no truncation, and one that already
+  // has the source's permission bits no change of them: each call is made only
+  // where it changes something, since a folder copy makes them per file.
+  bool ok = (existing.st_size == 0 || ftruncate(target, 0) == 0) &&
+            copy_content(source, target, status.st_size);
   struct timespec times[2] = {status.st_atim, status.st_mtim};
-  if (ok) ok = fchmod(target, status.st_mode & 07777) == 0;
+  if (ok && (existing.st_mode & 07777) != (status.st_mode & 07777))
+    ok = fchmod(target, status.st_mode & 07777) == 0;
   if (ok) ok = futimens(target, times) == 0;
   if (close(target) != 0) ok = false;
   close(source);
@@ -134,8 +146,10 @@ std::uint32_t file_attributes(const char* path) {
   if (lstat(path, &status) != 0) return kInvalidAttributes;
   if (S_ISLNK(status.st_mode)) {
     struct stat target;
-    bool folder = stat(path, &target) == 0 && S_ISDIR(target.st_mode);
-    return kAttrLink | (folder ? kAttrFolder : 0);
+    bool reached = stat(path, &target) == 0;
+    bool folder = reached && S_ISDIR(target.st_mode);
+    bool device = reached && !folder && !S_ISREG(target.st_mode);
+    return kAttrLink | (folder ? kAttrFolder : 0) | (device ? kAttrDevice : 0);
   }
   return attributes_of(status);
 }
@@ -144,6 +158,7 @@ bool set_normal_attributes(const char* path) {
   struct stat status;
   if (lstat(path, &status) != 0) return false;
   if (S_ISLNK(status.st_mode)) return true;  // a link has no attributes of its own
+  if (status.st_mode & S_IWUSR) return true;  // already writable: nothing to clear
   return chmod(path, (status.st_mode & 07777) | S_IWUSR) == 0;
 }
 
@@ -234,12 +249,7 @@ void find_close(FolderSearch* search) {
 bool copy_file(const char* from, const char* to) { return copy_regular_file(from, to, false); }
 
 bool delete_file(const char* path) {
-  struct stat status;
-  if (lstat(path, &status) != 0) return false;
-  if (S_ISDIR(status.st_mode)) {
-    errno = EISDIR;
-    return false;
-  }
+  // Linux refuses to unlink a folder (EISDIR), so no look beforehand is needed.
   return unlink(path) == 0;
 }
 
