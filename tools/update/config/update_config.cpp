@@ -13,9 +13,11 @@ namespace {
 // A flag is set only by exactly these four characters.
 bool is_true(const std::string& value) { return value == "true"; }
 
-bool names_folder(const std::string& path) {
+// A folder, or a device such as a pipe, whose reading could wait forever.
+bool names_no_file(const std::string& path) {
   std::uint32_t attributes = platform::file_attributes(path.c_str());
-  return attributes != platform::kInvalidAttributes && (attributes & platform::kAttrFolder);
+  return attributes != platform::kInvalidAttributes &&
+         (attributes & (platform::kAttrFolder | platform::kAttrDevice));
 }
 
 // Whether the reader would take this byte behind "<" as the start of an
@@ -70,10 +72,11 @@ bool UpdateConfig::load() {
   TiXmlDocument document;
   ParseRequest request = {&document, &config_path, false};
   // Refused before the reader sees them: a folder (POSIX opens it, and the
-  // reader then asks for a buffer of an absurd size) and a file nested deeper
+  // reader then asks for a buffer of an absurd size), a pipe or other device
+  // (opening it may wait for a writer for ever) and a file nested deeper
   // than the call stack holds. The reader runs guarded, so that running out
   // of memory for a huge file, or a fault inside it, is a file not read.
-  if (names_folder(config_path) || !within_element_limit(config_path) ||
+  if (names_no_file(config_path) || !within_element_limit(config_path) ||
       !platform::run_guarded(&parse_file, &request) || !request.parsed) {
     loaded = false;
     return false;

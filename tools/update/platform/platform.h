@@ -21,12 +21,15 @@ constexpr std::uint32_t kAttrHidden = 0x02;
 constexpr std::uint32_t kAttrSystem = 0x04;
 constexpr std::uint32_t kAttrFolder = 0x10;
 constexpr std::uint32_t kAttrNormal = 0x80;
+// Neither a file nor a folder: a device, and on POSIX also a pipe or a socket.
+// Opening one to read it may wait for a writer that never comes.
+constexpr std::uint32_t kAttrDevice = 0x40;
 // A symbolic link or junction: the entry points elsewhere.
 constexpr std::uint32_t kAttrLink = 0x400;
 
 // GetFileAttributesA: the attribute word, or kInvalidAttributes when the path
 // cannot be examined. A link reports its own kind (kAttrLink, plus kAttrFolder
-// when it points to a folder).
+// or kAttrDevice for what it points to).
 std::uint32_t file_attributes(const char* path);
 
 // SetFileAttributesA with FILE_ATTRIBUTE_NORMAL: clears read-only and the like

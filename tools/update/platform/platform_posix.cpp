@@ -26,11 +26,14 @@ namespace {
 
 CallCounts counts = {0, 0, 0};
 
-// Attributes of a status record as the Windows attribute word would give them.
+// Attributes of a status record as the Windows attribute word would give them;
+// what is neither a file nor a folder (a pipe, a socket, a device) counts as a
+// device.
 std::uint32_t attributes_of(const struct stat& status) {
   if (S_ISDIR(status.st_mode)) return kAttrFolder;
-  if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return kAttrReadOnly;
-  return kAttrNormal;
+  std::uint32_t read_only = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ? kAttrReadOnly : 0;
+  if (!S_ISREG(status.st_mode)) return kAttrDevice | read_only;
+  return read_only ? read_only : kAttrNormal;
 }
 
 // Copies an open file's content into another open file, up to its end: in
@@ -143,8 +146,10 @@ std::uint32_t file_attributes(const char* path) {
   if (lstat(path, &status) != 0) return kInvalidAttributes;
   if (S_ISLNK(status.st_mode)) {
     struct stat target;
-    bool folder = stat(path, &target) == 0 && S_ISDIR(target.st_mode);
-    return kAttrLink | (folder ? kAttrFolder : 0);
+    bool reached = stat(path, &target) == 0;
+    bool folder = reached && S_ISDIR(target.st_mode);
+    bool device = reached && !folder && !S_ISREG(target.st_mode);
+    return kAttrLink | (folder ? kAttrFolder : 0) | (device ? kAttrDevice : 0);
   }
   return attributes_of(status);
 }

@@ -63,7 +63,8 @@ Tree outside_snapshot(const Layout& layout) {
       continue;
     }
     if (path == layout.log()) continue;
-    tree[path] = it->is_directory() ? "/" : read_file(path);
+    // A pipe is noted, never read: reading it would wait for a writer.
+    tree[path] = it->is_directory() ? "/" : it->is_regular_file() ? read_file(path) : "|";
   }
   return tree;
 }
@@ -145,6 +146,9 @@ const HostileCase kCases[] = {
        put(l.config() + "/inner.xml", config_text(l, "a.txt;", l.app));
      },
      [](const Layout&) { return std::string("Load config file failed."); }, false},
+    {"a configuration that is a pipe",
+     [](const Layout& l) { ASSERT_EQ(test_support::run_process("mkfifo '" + l.config() + "'"), 0); },
+     [](const Layout&) { return std::string("Load config file failed."); }, true},
     {"a configuration of 50 MB",
      [](const Layout& l) {
        std::ofstream file(l.config(), std::ios::binary);
