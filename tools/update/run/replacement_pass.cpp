@@ -28,10 +28,15 @@ bool back_up(const std::string& target, const std::string& backup_path, bool old
   // The backup path may lie below sub-folders of the backup folder (a name
   // such as lib/core.dll): every level up to its last separator must exist,
   // or the old version would have nowhere to go and be lost to the new one.
-  make_folder_path(backup_path.c_str());
-  if (is_folder(folder_part(backup_path).c_str()) != 1) {
-    log_printf("Backup failed, not replaced: %s\n", target.c_str());
-    return false;
+  // Created only when missing: trying every level of the path for every name
+  // would cost one failed creation per level and name.
+  std::string backup_parent = folder_part(backup_path);
+  if (is_folder(backup_parent.c_str()) != 1) {
+    make_folder_path(backup_path.c_str());
+    if (is_folder(backup_parent.c_str()) != 1) {
+      log_printf("Backup failed, not replaced: %s\n", target.c_str());
+      return false;
+    }
   }
   if (old_and_new_are_files) {
     // A file in use is queued for the restart, ahead of the new file's move.
@@ -79,8 +84,9 @@ void replace_folder(const std::string& source_folder, const std::string& target_
 
 void replace_file(const std::string& source, const std::string& target) {
   // A new file below a sub-folder the application does not have yet needs
-  // that folder, or it could never be put in place.
-  make_folder_path(target.c_str());
+  // that folder, or it could never be put in place (created only when missing,
+  // as for the backup path).
+  if (is_folder(folder_part(target).c_str()) != 1) make_folder_path(target.c_str());
   switch (move_or_defer(source.c_str(), target.c_str())) {
     case MoveOutcome::moved:
       log_printf("Copy file: %s\n", source.c_str());
