@@ -166,8 +166,13 @@ TEST_F(FolderTreeTest, CopyKeepsPermissionBitsAndModificationTime) {
   fs::permissions("src/sub/script", kScript);
   auto old_time = fs::last_write_time("src/tool") - std::chrono::hours(24 * 30);
   fs::last_write_time("src/tool", old_time);
-  build("dst/", {});
+  // An older, longer copy with other bits stands in the way: it takes the new
+  // content and the new bits.
+  build("dst/", {"sub/"});
+  write_file("dst/tool", "an older and longer tool");
+  fs::permissions("dst/tool", fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(copy_folder_tree("src/", "dst/"), 1);
+  EXPECT_EQ(read_file("dst/tool"), "tool");
   EXPECT_EQ(fs::status("dst/tool").permissions(), kExecutable);
   EXPECT_EQ(fs::status("dst/sub/script").permissions(), kScript);
   EXPECT_EQ(fs::last_write_time("dst/tool"), old_time);
