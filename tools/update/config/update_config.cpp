@@ -3,6 +3,7 @@
 #include <tinyxml.h>
 
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "log/diagnostic_log.h"
@@ -26,9 +27,28 @@ bool starts_element_name(unsigned char byte) {
   return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || byte == '_' || byte >= 127;
 }
 
-// True when the file can be read and holds at most kMaxElementTags element
-// tags before its first NUL byte (where the reader stops). Every nested
-// element is such a tag, so this bounds how deep the reader can descend.
+// How many bytes the reader takes as one character when it meets this byte in
+// UTF-8 text: it steps that far without looking for the end of the text.
+std::size_t utf8_step(unsigned char byte) {
+  if (byte >= 0xF0 && byte <= 0xF4) return 4;
+  if (byte >= 0xE0 && byte <= 0xEF) return 3;
+  if (byte >= 0xC2 && byte <= 0xDF) return 2;
+  return 1;
+}
+
+// True when the text ends inside a multi-byte character: the reader would then
+// step past the end of its buffer. tail holds the text's last bytes without
+// carriage returns (the reader turns CR LF into LF, so it may have fewer).
+bool ends_inside_character(const unsigned char* tail, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i)
+    if (utf8_step(tail[i]) > count - i) return true;
+  return false;
+}
+
+// True when the file can be read, holds at most kMaxElementTags element tags
+// before its first NUL byte (where the reader stops) and does not end there
+// inside a multi-byte character. Every nested element is such a tag, so this
+// bounds how deep the reader can descend.
 bool within_element_limit(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return false;
@@ -36,6 +56,8 @@ bool within_element_limit(const std::string& path) {
   bool after_open = false;
   bool ended = false;
   unsigned char chunk[4096];
+  unsigned char tail[4];
+  std::size_t tail_count = 0;
   while (!ended && tags <= kMaxElementTags) {
     std::size_t count = std::fread(chunk, 1, sizeof chunk, file);
     if (count == 0) break;
@@ -46,11 +68,18 @@ bool within_element_limit(const std::string& path) {
       }
       if (after_open && starts_element_name(chunk[i])) ++tags;
       after_open = chunk[i] == '<';
+      if (chunk[i] != '\r') {
+        if (tail_count == sizeof tail) {
+          std::memmove(tail, tail + 1, sizeof tail - 1);
+          --tail_count;
+        }
+        tail[tail_count++] = chunk[i];
+      }
     }
   }
   bool read_failed = std::ferror(file) != 0;
   std::fclose(file);  // opened for reading only: closing has nothing to report
-  return !read_failed && tags <= kMaxElementTags;
+  return !read_failed && tags <= kMaxElementTags && !ends_inside_character(tail, tail_count);
 }
 
 struct ParseRequest {

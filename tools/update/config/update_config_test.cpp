@@ -401,6 +401,12 @@ TEST_F(UpdateConfigTest, BinaryEncodedAndCutFilesLoadOnlyWhatTheReaderSees) {
       // The reader stops at the first NUL byte: what stands before it counts.
       {"nul behind", valid + '\0' + "<x>" + binary, true, {"app.exe", "plugins", "lib/core.dll"}},
       {"utf8 bom", "\xEF\xBB\xBF" + valid, true, {"app.exe", "plugins", "lib/core.dll"}},
+      // A multi-byte lead byte at the very end would make the reader step
+      // past its buffer: refused before it reads.
+      {"lead byte at the end", "<?xml version=\"1.0\"?>\n<run_config>\n <a orbiq_n\xF4\xF4", false, {}},
+      {"lead byte before a NUL", "<?xml version=\"1.0\"?>\n<run_config><a b\xE0\r\n" + std::string(1, '\0') + "xyz",
+       false, {}},
+      {"whole character at the end", valid + "<!-- \xC3\xA9 -->\xC3\xA9\r\n", true, {"app.exe", "plugins", "lib/core.dll"}},
   };
   for (const Case& c : cases) {
     UpdateConfig config(write_config(c.content, std::string(c.name) + ".xml"));
