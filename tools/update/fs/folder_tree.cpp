@@ -78,19 +78,24 @@ bool copy_entry(const Level& level, const FolderEntry& entry) {
   return copy_tree_level(from, to) == 1;
 }
 
-void copy_level(void* context) {
-  Level& level = *static_cast<Level*>(context);
+// Walks the level's entries but "." and "..", in the order the system yields
+// them, handing each to act; a failing entry makes the result 0 and the walk
+// goes on. False, with the result 0, when the folder cannot be searched.
+bool walk_entries(Level& level, bool (*act)(const Level&, const FolderEntry&)) {
   FolderEntry entry;
   if (!open_search(level, &entry)) {
     level.result = 0;
-    return;
+    return false;
   }
   do {
     if (is_dot_entry(entry.name)) continue;
-    if (!copy_entry(level, entry)) level.result = 0;
+    if (!act(level, entry)) level.result = 0;
   } while (platform::find_next(level.search, &entry));
   close_search(level);
+  return true;
 }
+
+void copy_level(void* context) { walk_entries(*static_cast<Level*>(context), copy_entry); }
 
 int copy_tree_level(const char* source, const char* target) {
   Level level = {source, target, nullptr, 1};
@@ -115,16 +120,7 @@ bool delete_entry(const Level& level, const FolderEntry& entry) {
 
 void delete_level(void* context) {
   Level& level = *static_cast<Level*>(context);
-  FolderEntry entry;
-  if (!open_search(level, &entry)) {
-    level.result = 0;
-    return;
-  }
-  do {
-    if (is_dot_entry(entry.name)) continue;
-    if (!delete_entry(level, entry)) level.result = 0;
-  } while (platform::find_next(level.search, &entry));
-  close_search(level);
+  if (!walk_entries(level, delete_entry)) return;  // nothing deleted, the folder stays
   // Not looked at: a folder that still holds an entry stays, and that
   // entry's failure is already in the result.
   platform::remove_folder(level.source);
