@@ -1,8 +1,8 @@
-// The floor of the files workload: for every name of <root>/names.txt, the
-// two renames an update cannot do without (old file into the backup folder,
-// new file into place) and nothing else.
+// The floor of an update on one file system: for every name of
+// <root>/names.txt, the two renames an update cannot do without (the old file
+// or folder into the backup folder, the new one into place) and nothing else.
 //
-//   rename_floor <root>
+//   rename_floor <root> [<tmp>]    (<tmp> as given to generate; <root>/tmp by default)
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -11,14 +11,14 @@
 #include <string>
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: rename_floor <root>\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: rename_floor <root> [<tmp>]\n");
     return 2;
   }
   std::string root = argv[1];
   std::string app = root + "/app/";
   std::string backup = app + "updateTemp/";
-  std::string release = root + "/tmp/unzipTemp/";
+  std::string release = (argc == 3 ? std::string(argv[2]) : root + "/tmp") + "/unzipTemp/";
   std::FILE* names = std::fopen((root + "/names.txt").c_str(), "r");
   if (!names) {
     std::perror("rename_floor: names.txt");
