@@ -33,13 +33,17 @@ int first_match_is_folder(const char* path) {
   platform::FolderEntry entry;
   platform::FolderSearch* search = platform::find_first(pattern, &entry);
   if (!search) return -1;
-  int answer = (entry.attributes & platform::kAttrFolder) ? 1 : 0;
+  int answer = entry.kind == platform::EntryKind::folder || entry.kind == platform::EntryKind::mount ||
+                       (entry.kind == platform::EntryKind::link && entry.points_to_folder)
+                   ? 1
+                   : 0;
   platform::find_close(search);
   return answer;
 }
 
 int make_folder(const char* path) {
-  return platform::create_folder(path) != platform::CreateFolderResult::failed ? 1 : 0;
+  platform::Status made = platform::create_folder(path);
+  return made.ok() || made.failure == platform::Failure::exists ? 1 : 0;
 }
 
 int make_folder_path(const char* path) {
@@ -66,4 +70,21 @@ int make_folder_path(const char* path) {
 std::string folder_part(const std::string& path) {
   std::string::size_type last = path.find_last_of("/\\");
   return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
+platform::Status make_parent_folders(const std::string& path) {
+  std::string folder = folder_part(path);
+  if (folder.empty() || is_folder(folder.c_str()) == 1) return platform::kOk;
+  if (folder.size() > 260) return platform::too_long();
+  // Every level is tried, outermost first; the last level that fails tells why.
+  platform::Status last_failure = platform::kOk;
+  for (std::size_t position = 0; position < folder.size(); ++position) {
+    if (folder[position] != '/' && folder[position] != '\\') continue;
+    if (position == 0) continue;
+    platform::Status made = platform::create_folder(folder.substr(0, position).c_str());
+    if (!made.ok() && made.failure != platform::Failure::exists) last_failure = made;
+  }
+  if (is_folder(folder.c_str()) == 1) return platform::kOk;
+  // A file where a folder should be is no folder, though its creation said it exists.
+  return last_failure.ok() ? platform::Status{platform::Failure::exists, 0} : last_failure;
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/platform.h"
+
 // True when the attributes of the path can be read: a file or a folder.
 bool path_exists(const char* path);
 
@@ -28,3 +30,8 @@ int make_folder_path(const char* path);
 // The folder part of a path: up to and including its last "/" or "\\"; empty
 // when it holds neither.
 std::string folder_part(const std::string& path);
+
+// Makes sure the folder that holds path (its part up to the last "/" or "\\")
+// exists, creating each missing level, outermost first. ok when it is a folder
+// in the end; otherwise the reason of the last level that could not be made.
+platform::Status make_parent_folders(const std::string& path);

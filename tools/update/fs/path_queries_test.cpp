@@ -79,7 +79,7 @@ TEST_F(PathQueriesTest, FirstMatchIsFolder) {
   platform::FolderSearch* search = platform::find_first("pack*.*", &first);
   ASSERT_NE(search, nullptr);
   platform::find_close(search);
-  EXPECT_EQ(first_match_is_folder("pack"), (first.attributes & platform::kAttrFolder) ? 1 : 0);
+  EXPECT_EQ(first_match_is_folder("pack"), first.kind == platform::EntryKind::folder ? 1 : 0);
 }
 
 TEST_F(PathQueriesTest, MakeFolder) {

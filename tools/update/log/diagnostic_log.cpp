@@ -37,6 +37,16 @@ void copy_cut(char* out, std::size_t size, const char* text) {
   out[length] = '\0';
 }
 
+// A text cut to fill its buffer loses its end; when its format ends a line,
+// the cut text still does, so that the next text starts a line of its own and
+// a reader that takes lines by their start misses none.
+void keep_line_end(char* text, std::size_t size, const char* format) {
+  std::size_t format_length = std::strlen(format);
+  if (format_length == 0 || format[format_length - 1] != '\n') return;
+  std::size_t length = std::strlen(text);
+  if (length == size - 1 && text[length - 1] != '\n') text[length - 1] = '\n';
+}
+
 // The local time now; "not a date-time" when it cannot be had, so that the
 // elapsed time of every line reads as zero instead of the process ending.
 boost::posix_time::ptime now_or_unknown() {
@@ -106,7 +116,14 @@ void DiagnosticLog::set_mode(LogMode new_mode) {
   }
 }
 
-void DiagnosticLog::set_file_path(const char* path) { copy_cut(file_path, sizeof file_path, path); }
+void DiagnosticLog::set_file_path(const char* path) {
+  // A path cut short would name another file, which the first write would
+  // create: a path that does not fit is not kept, and nothing is written.
+  if (std::strlen(path) >= sizeof file_path)
+    file_path[0] = '\0';
+  else
+    copy_cut(file_path, sizeof file_path, path);
+}
 
 void DiagnosticLog::set_show_elapsed(bool on) { show_elapsed = on; }
 
@@ -161,6 +178,7 @@ void log_printf(const char* format, ...) {
   } else {
     copy_cut(text, sizeof text, message);
   }
+  keep_line_end(text, sizeof text, format);
   log_write(log, text);
 }
 

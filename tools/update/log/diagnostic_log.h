@@ -23,7 +23,8 @@ struct DiagnosticLog {
 
   // Stores the mode; Console opens the diagnostic console (once per process).
   void set_mode(LogMode new_mode);
-  // Keeps at most 259 characters of the path.
+  // Keeps a path of at most 259 characters; a longer one is not kept (the
+  // path is emptied, so nothing is written).
   void set_file_path(const char* path);
   void set_show_elapsed(bool on);
   void set_show_thread_id(bool on);
@@ -42,7 +43,8 @@ void set_log_enabled(int on);
 DiagnosticLog& main_log();
 
 // Formats one text (cut to 1023 characters) and writes it to main_log, with
-// the elapsed-time prefix while show_elapsed is set. Adds no line end.
+// the elapsed-time prefix while show_elapsed is set. Adds no line end; a text
+// that is cut keeps the line end its format ends with.
 void log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The sink write of a composed text, under the log lock.

@@ -14,6 +14,40 @@ namespace platform {
 // path holds at most kPathBuffer - 1 characters.
 constexpr std::size_t kPathBuffer = 260;
 
+// Why a primitive failed, in the few kinds the algorithms tell apart; code
+// keeps the system's own number (errno, GetLastError) for the reason text.
+enum class Failure {
+  none,
+  in_use,         // another process holds the entry (a sharing violation)
+  exists,         // the target is already there
+  not_found,      // the entry or a folder on its path is missing
+  denied,         // no permission, or the entry cannot be changed
+  too_long,       // the path does not fit the system's path buffer
+  not_supported,  // this system has no such service
+  fault,          // a C++ exception or a processor fault cut the work short
+  mount_point,    // another file system is mounted there, and it is left alone
+  other,
+};
+
+struct Status {
+  Failure failure;
+  long code;
+  bool ok() const { return failure == Failure::none; }
+};
+
+constexpr Status kOk = {Failure::none, 0};
+
+// The system's text for a failure, such as "Permission denied"; never empty.
+// A status without a system code (a fault, a mount point) has a text of ours.
+std::string describe(const Status& status);
+
+// A path that would not fit a path buffer, in the system's own error code.
+Status too_long();
+
+// The reason of the C runtime's file call (fopen, fread, fwrite, fclose) that
+// has just failed.
+Status last_file_error();
+
 // Attribute bits as the Windows attribute word defines them.
 constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFFu;
 constexpr std::uint32_t kAttrReadOnly = 0x01;
@@ -33,23 +67,32 @@ constexpr std::uint32_t kAttrLink = 0x400;
 std::uint32_t file_attributes(const char* path);
 
 // SetFileAttributesA with FILE_ATTRIBUTE_NORMAL: clears read-only and the like
-// so the entry can be deleted. True on success.
-bool set_normal_attributes(const char* path);
+// so the entry can be deleted.
+Status set_normal_attributes(const char* path);
 
 // SetFileAttributesA with the given Windows bits (read-only, hidden, system);
 // on POSIX only read-only has a meaning (the write bits). For tests and copies.
 bool set_attributes(const char* path, std::uint32_t attributes);
 
-enum class CreateFolderResult { created, already_exists, failed };
+// CreateDirectoryA. An existing entry of that name (folder or file) fails
+// with Failure::exists.
+Status create_folder(const char* path);
 
-// CreateDirectoryA, with GetLastError() == ERROR_ALREADY_EXISTS (183) told
-// apart; an existing file of that name also counts as already_exists.
-CreateFolderResult create_folder(const char* path);
+// What a folder entry is. The listing does not follow links.
+enum class EntryKind {
+  file,
+  folder,
+  link,   // a symbolic link or junction
+  mount,  // a folder where another file system is mounted (POSIX)
+  other,  // a device, a pipe or a socket
+};
 
-// One entry of a folder search.
+// One entry of a folder search. points_to_folder: a link whose target is a
+// folder.
 struct FolderEntry {
   char name[kPathBuffer];
-  std::uint32_t attributes;
+  EntryKind kind;
+  bool points_to_folder;
 };
 
 // An open folder search; opaque, closed with find_close.
@@ -57,9 +100,9 @@ struct FolderSearch;
 
 // FindFirstFileA on a pattern of the form "<folder><prefix>*.*": the entries
 // of <folder> whose names begin with <prefix> ("." and ".." included when the
-// prefix is empty), in the order the file system keeps them. Null when nothing
-// matches or the folder cannot be read.
-FolderSearch* find_first(const char* pattern, FolderEntry* entry);
+// prefix is empty), in the order the file system keeps them. Null, with the
+// reason in *why when given, when nothing matches or the folder cannot be read.
+FolderSearch* find_first(const char* pattern, FolderEntry* entry, Status* why = nullptr);
 // FindNextFileA: false when there is no further entry.
 bool find_next(FolderSearch* search, FolderEntry* entry);
 // FindClose.
@@ -67,30 +110,65 @@ void find_close(FolderSearch* search);
 
 // CopyFileA with fail-if-exists false: an existing target is overwritten; the
 // attributes (permission bits) and the modification time go with the copy.
-bool copy_file(const char* from, const char* to);
+Status copy_file(const char* from, const char* to);
+
+// Copies a link as a link: the new one points where the old one does. An
+// existing entry at to, other than a folder, is replaced. Failure::not_supported
+// where the system's copies take what a link points to instead (Windows).
+Status copy_link(const char* from, const char* to);
 
 // DeleteFileA: removes a file or a link to a file (never what a link points to).
-bool delete_file(const char* path);
+Status delete_file(const char* path);
 
 // RemoveDirectoryA: removes an empty folder, or a link to a folder itself.
-bool remove_folder(const char* path);
+Status remove_folder(const char* path);
+
+// Removes a link itself, whatever it points to.
+Status remove_link(const char* path);
 
 // MoveFileA: moves a file or a folder now. Never replaces an existing target.
 // A file is copied and then removed when the move crosses volumes.
-bool move_entry(const char* from, const char* to);
+Status move_entry(const char* from, const char* to);
 
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT:
-// asks the system to make the move at its next start. False where the system
-// has no such service (POSIX).
-bool move_entry_at_restart(const char* from, const char* to);
+// asks the system to make the move at its next start. Failure::not_supported
+// where the system has no such service (POSIX).
+Status move_entry_at_restart(const char* from, const char* to);
+
+// Puts the file new_file in the place of file in one step where the system
+// can (a rename that replaces), so that file is never half written; where it
+// cannot (Windows 9x), the old file is moved aside, the new one moved in and
+// the old one deleted.
+Status swap_in_file(const char* new_file, const char* file);
+
+// The same entry seen through two paths: equal volume (device) and file
+// index (inode). Links are followed.
+struct EntryIdentity {
+  std::uint64_t volume;
+  std::uint64_t index;
+  bool operator==(const EntryIdentity& other) const { return volume == other.volume && index == other.index; }
+};
+Status entry_identity(const char* path, EntryIdentity* identity);
+
+// The absolute form of path, with links resolved where the system resolves
+// them (POSIX: the existing part of the path). Empty on failure.
+std::string full_path(const char* path);
+
+// A lock that marks a folder as being updated by this process. The system
+// releases it when the process ends, however it ends, and leaves no file.
+struct FolderLock;
+// Takes the lock on folder; Failure::in_use when another process holds it.
+// Null, with the reason in *why, when it is not taken.
+FolderLock* lock_folder(const char* folder, Status* why);
+void unlock_folder(FolderLock* lock);
 
 // GetVersionExA: the platform id of the running system (2 for the NT line,
 // 1 for Windows 9x). False when the query fails or there is no such notion.
 bool query_platform_id(unsigned* platform_id);
 
-// GetShortPathNameA into out (size bytes): true when the short form of an
-// existing path fits. POSIX has no short forms: always false.
-bool short_path(const char* path, char* out, std::size_t size);
+// GetShortPathNameA into out (size bytes): ok when the short form of an
+// existing path fits. POSIX has no short forms: Failure::not_supported.
+Status short_path(const char* path, char* out, std::size_t size);
 
 // GetWindowsDirectoryA into out (size bytes): the length of the folder path,
 // 0 on failure, or the size needed when it does not fit. POSIX: 0.

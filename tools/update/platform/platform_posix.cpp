@@ -4,12 +4,14 @@
 #define _GNU_SOURCE
 #endif
 #include "platform/platform.h"
+#include "platform/status_text.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <setjmp.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -17,6 +19,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,6 +28,56 @@ namespace platform {
 namespace {
 
 CallCounts counts = {0, 0, 0};
+
+Failure failure_of(int error) {
+  switch (error) {
+    case 0: return Failure::none;
+    case EBUSY:
+    case ETXTBSY:
+    case EWOULDBLOCK:
+      return Failure::in_use;
+    case EEXIST:
+    case ENOTEMPTY:
+      return Failure::exists;
+    case ENOENT:
+    case ENOTDIR:
+      return Failure::not_found;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return Failure::denied;
+    case ENAMETOOLONG: return Failure::too_long;
+    case ENOSYS:
+    case EOPNOTSUPP:
+      return Failure::not_supported;
+    default: return Failure::other;
+  }
+}
+
+// The status of the call that just failed, from errno.
+Status last_error() {
+  int error = errno;
+  if (error == 0) error = EIO;  // a failure must never read as success
+  return Status{failure_of(error), error};
+}
+
+Status status_of(bool ok) { return ok ? kOk : last_error(); }
+
+}  // namespace
+
+std::string describe(const Status& status) {
+  if (status.code == 0) return describe_without_code(status.failure);
+  char buffer[256];
+  // The GNU strerror_r returns its text, in buffer or a static one.
+  const char* text = strerror_r(static_cast<int>(status.code), buffer, sizeof buffer);
+  return text && *text ? text : "error " + std::to_string(status.code);
+}
+
+Status too_long() { return Status{Failure::too_long, ENAMETOOLONG}; }
+
+Status last_file_error() { return last_error(); }
+
+namespace {
 
 // Attributes of a status record as the Windows attribute word would give them;
 // what is neither a file nor a folder (a pipe, a socket, a device) counts as a
@@ -154,12 +207,12 @@ std::uint32_t file_attributes(const char* path) {
   return attributes_of(status);
 }
 
-bool set_normal_attributes(const char* path) {
+Status set_normal_attributes(const char* path) {
   struct stat status;
-  if (lstat(path, &status) != 0) return false;
-  if (S_ISLNK(status.st_mode)) return true;  // a link has no attributes of its own
-  if (status.st_mode & S_IWUSR) return true;  // already writable: nothing to clear
-  return chmod(path, (status.st_mode & 07777) | S_IWUSR) == 0;
+  if (lstat(path, &status) != 0) return last_error();
+  if (S_ISLNK(status.st_mode)) return kOk;  // a link has no attributes of its own
+  if (status.st_mode & S_IWUSR) return kOk;  // already writable: nothing to clear
+  return status_of(chmod(path, (status.st_mode & 07777) | S_IWUSR) == 0);
 }
 
 bool set_attributes(const char* path, std::uint32_t attributes) {
@@ -173,18 +226,43 @@ bool set_attributes(const char* path, std::uint32_t attributes) {
   return chmod(path, mode) == 0;
 }
 
-CreateFolderResult create_folder(const char* path) {
-  if (mkdir(path, 0777) == 0) return CreateFolderResult::created;
-  return errno == EEXIST ? CreateFolderResult::already_exists : CreateFolderResult::failed;
-}
+Status create_folder(const char* path) { return status_of(mkdir(path, 0777) == 0); }
 
 struct FolderSearch {
   DIR* folder;
+  dev_t device;  // the searched folder's file system
   char folder_path[kPathBuffer + 1];  // ends in "/", or is empty for the current folder
   char prefix[kPathBuffer];
 };
 
 namespace {
+
+// The kind of a directory entry. A folder is looked at once more, to tell a
+// mount point (another file system) from a plain folder.
+void fill_kind(FolderSearch* search, const struct dirent* d, FolderEntry* entry) {
+  entry->points_to_folder = false;
+  unsigned char type = d->d_type;
+  if (type == DT_REG) {
+    entry->kind = EntryKind::file;
+    return;
+  }
+  struct stat status;
+  if (fstatat(dirfd(search->folder), d->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    // Gone since it was listed, or not to be examined: acting on it tells.
+    entry->kind = type == DT_DIR ? EntryKind::folder : EntryKind::file;
+    return;
+  }
+  if (S_ISDIR(status.st_mode)) {
+    entry->kind = status.st_dev == search->device ? EntryKind::folder : EntryKind::mount;
+  } else if (S_ISLNK(status.st_mode)) {
+    entry->kind = EntryKind::link;
+    struct stat target;
+    entry->points_to_folder =
+        fstatat(dirfd(search->folder), d->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+  } else {
+    entry->kind = S_ISREG(status.st_mode) ? EntryKind::file : EntryKind::other;
+  }
+}
 
 // Fills entry from the next directory entry that matches the search's prefix.
 bool next_match(FolderSearch* search, FolderEntry* entry) {
@@ -194,18 +272,7 @@ bool next_match(FolderSearch* search, FolderEntry* entry) {
     std::size_t name_length = std::strlen(d->d_name);
     if (name_length >= sizeof entry->name) continue;  // cannot be named in a path buffer
     std::memcpy(entry->name, d->d_name, name_length + 1);
-    unsigned char type = d->d_type;
-    if (type == DT_DIR) {
-      entry->attributes = kAttrFolder;
-    } else if (type == DT_REG) {
-      entry->attributes = kAttrNormal;
-    } else {
-      // A link, or a file system that does not tell the type: ask.
-      char path[2 * kPathBuffer];
-      std::snprintf(path, sizeof path, "%s%s", search->folder_path, d->d_name);
-      entry->attributes = file_attributes(path);
-      if (entry->attributes == kInvalidAttributes) entry->attributes = kAttrNormal;
-    }
+    fill_kind(search, d, entry);
     return true;
   }
   return false;
@@ -213,10 +280,12 @@ bool next_match(FolderSearch* search, FolderEntry* entry) {
 
 }  // namespace
 
-FolderSearch* find_first(const char* pattern, FolderEntry* entry) {
+FolderSearch* find_first(const char* pattern, FolderEntry* entry, Status* why) {
+  Status failure = kOk;
+  if (!why) why = &failure;
   std::size_t length = std::strlen(pattern);
   if (length < 3 || std::strcmp(pattern + length - 3, "*.*") != 0 || length - 3 >= kPathBuffer) {
-    errno = EINVAL;
+    *why = Status{Failure::other, EINVAL};
     return nullptr;
   }
   FolderSearch* search = new FolderSearch();
@@ -228,9 +297,16 @@ FolderSearch* find_first(const char* pattern, FolderEntry* entry) {
   std::memcpy(search->prefix, pattern + folder_length, stem - folder_length);
   search->prefix[stem - folder_length] = '\0';
   search->folder = opendir(folder_length ? search->folder_path : ".");
-  if (search->folder && next_match(search, entry)) {
-    ++counts.open_searches;
-    return search;
+  struct stat status;
+  if (search->folder && fstat(dirfd(search->folder), &status) == 0) {
+    search->device = status.st_dev;
+    if (next_match(search, entry)) {
+      ++counts.open_searches;
+      return search;
+    }
+    *why = Status{Failure::not_found, ENOENT};
+  } else {
+    *why = last_error();
   }
   if (search->folder) closedir(search->folder);
   delete search;
@@ -246,30 +322,52 @@ void find_close(FolderSearch* search) {
   delete search;
 }
 
-bool copy_file(const char* from, const char* to) { return copy_regular_file(from, to, false); }
+Status copy_file(const char* from, const char* to) { return status_of(copy_regular_file(from, to, false)); }
 
-bool delete_file(const char* path) {
-  // Linux refuses to unlink a folder (EISDIR), so no look beforehand is needed.
-  return unlink(path) == 0;
+Status copy_link(const char* from, const char* to) {
+  char target[PATH_MAX];
+  ssize_t length = readlink(from, target, sizeof target - 1);
+  if (length < 0) return last_error();
+  if (static_cast<std::size_t>(length) >= sizeof target - 1) return too_long();
+  target[length] = '\0';
+  if (symlink(target, to) == 0) return kOk;
+  if (errno != EEXIST) return last_error();
+  // An older copy of the entry is replaced, as a file copy replaces one; a
+  // folder in the way is left to tell.
+  struct stat existing;
+  if (lstat(to, &existing) != 0) return last_error();
+  if (S_ISDIR(existing.st_mode)) return Status{Failure::exists, EEXIST};
+  if (unlink(to) != 0) return last_error();
+  return status_of(symlink(target, to) == 0);
 }
 
-bool remove_folder(const char* path) {
+Status delete_file(const char* path) {
+  // Linux refuses to unlink a folder (EISDIR), so no look beforehand is needed.
+  return status_of(unlink(path) == 0);
+}
+
+Status remove_folder(const char* path) {
   char plain[kPathBuffer + 1];
-  if (!without_trailing_slash(path, plain, sizeof plain)) return false;
+  if (!without_trailing_slash(path, plain, sizeof plain)) return too_long();
   struct stat status;
-  if (lstat(plain, &status) != 0) return false;
+  if (lstat(plain, &status) != 0) return last_error();
   if (S_ISLNK(status.st_mode)) {
     struct stat target;
-    if (stat(plain, &target) != 0 || !S_ISDIR(target.st_mode)) {
-      errno = ENOTDIR;
-      return false;
-    }
-    return unlink(plain) == 0;  // the link goes, never what it points to
+    if (stat(plain, &target) != 0 || !S_ISDIR(target.st_mode)) return Status{Failure::other, ENOTDIR};
+    return status_of(unlink(plain) == 0);  // the link goes, never what it points to
   }
-  return rmdir(plain) == 0;
+  return status_of(rmdir(plain) == 0);
 }
 
-bool move_entry(const char* from, const char* to) {
+Status remove_link(const char* path) {
+  char plain[kPathBuffer + 1];
+  if (!without_trailing_slash(path, plain, sizeof plain)) return too_long();
+  return status_of(unlink(plain) == 0);
+}
+
+namespace {
+
+bool move_now(const char* from, const char* to) {
   if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
   if (errno == EINVAL || errno == ENOSYS) {
     // A file system without no-replace renames: test, then rename.
@@ -281,13 +379,22 @@ bool move_entry(const char* from, const char* to) {
     return rename(from, to) == 0;
   }
   if (errno != EXDEV) return false;
-  // Across file systems a file is copied and then removed; a folder is not moved.
+  // Across file systems a file is copied and then removed, a link made anew
+  // and then removed; a folder is not moved.
   struct stat status;
-  if (lstat(from, &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (lstat(from, &status) != 0) return false;
+  if (S_ISLNK(status.st_mode)) {
+    char target[PATH_MAX];
+    ssize_t length = readlink(from, target, sizeof target - 1);
+    if (length < 0) return false;
+    target[length] = '\0';
+    if (symlink(target, to) != 0) return false;
+  } else if (!S_ISREG(status.st_mode)) {
     errno = EXDEV;
     return false;
+  } else if (!copy_regular_file(from, to, true)) {
+    return false;
   }
-  if (!copy_regular_file(from, to, true)) return false;
   if (unlink(from) != 0) {
     int error = errno;
     unlink(to);
@@ -297,9 +404,68 @@ bool move_entry(const char* from, const char* to) {
   return true;
 }
 
-bool move_entry_at_restart(const char*, const char*) {
-  errno = ENOSYS;
-  return false;
+}  // namespace
+
+Status move_entry(const char* from, const char* to) { return status_of(move_now(from, to)); }
+
+Status move_entry_at_restart(const char*, const char*) { return Status{Failure::not_supported, ENOSYS}; }
+
+Status swap_in_file(const char* new_file, const char* file) { return status_of(rename(new_file, file) == 0); }
+
+Status entry_identity(const char* path, EntryIdentity* identity) {
+  struct stat status;
+  if (stat(path, &status) != 0) return last_error();
+  identity->volume = static_cast<std::uint64_t>(status.st_dev);
+  identity->index = static_cast<std::uint64_t>(status.st_ino);
+  return kOk;
+}
+
+std::string full_path(const char* path) {
+  if (char* resolved = realpath(path, nullptr)) {
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+  }
+  // A path whose end does not exist yet: its folder resolved, the rest as written.
+  std::string text(path);
+  std::string::size_type slash = text.find_last_of('/');
+  if (slash == std::string::npos) {
+    char* here = getcwd(nullptr, 0);
+    if (!here) return std::string();
+    std::string result = std::string(here) + "/" + text;
+    std::free(here);
+    return result;
+  }
+  if (slash == 0) return text;
+  std::string folder = full_path(text.substr(0, slash).c_str());
+  return folder.empty() ? folder : folder + text.substr(slash);
+}
+
+// The lock is flock on the folder itself: released by the system when the
+// process ends, and it follows the folder whatever path names it.
+struct FolderLock {
+  int descriptor;
+};
+
+FolderLock* lock_folder(const char* folder, Status* why) {
+  int descriptor = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) {
+    *why = last_error();
+    return nullptr;
+  }
+  if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+    *why = last_error();
+    close(descriptor);
+    return nullptr;
+  }
+  *why = kOk;
+  return new FolderLock{descriptor};
+}
+
+void unlock_folder(FolderLock* lock) {
+  if (!lock) return;
+  close(lock->descriptor);  // closing the last descriptor releases the lock
+  delete lock;
 }
 
 bool query_platform_id(unsigned*) {
@@ -307,7 +473,7 @@ bool query_platform_id(unsigned*) {
   return false;
 }
 
-bool short_path(const char*, char*, std::size_t) { return false; }
+Status short_path(const char*, char*, std::size_t) { return Status{Failure::not_supported, ENOSYS}; }
 
 unsigned windows_folder(char*, std::size_t) { return 0; }
 

@@ -1,9 +1,11 @@
 // Win32 implementation of the platform primitives: each is the Windows call
 // its declaration names, made once.
 #include "platform/platform.h"
+#include "platform/status_text.h"
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,18 +15,82 @@ namespace {
 
 CallCounts counts = {0, 0, 0};
 
+Failure failure_of(DWORD error) {
+  switch (error) {
+    case ERROR_SUCCESS: return Failure::none;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return Failure::in_use;
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+    case ERROR_DIR_NOT_EMPTY:
+      return Failure::exists;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return Failure::not_found;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return Failure::denied;
+    case ERROR_FILENAME_EXCED_RANGE: return Failure::too_long;
+    case ERROR_CALL_NOT_IMPLEMENTED:
+    case ERROR_NOT_SUPPORTED:
+      return Failure::not_supported;
+    default: return Failure::other;
+  }
+}
+
+// The status of the call that just failed, from GetLastError.
+Status last_error() {
+  DWORD error = GetLastError();
+  if (error == ERROR_SUCCESS) error = ERROR_GEN_FAILURE;  // a failure must never read as success
+  return Status{failure_of(error), static_cast<long>(error)};
+}
+
+Status status_of(BOOL ok) { return ok ? kOk : last_error(); }
+
 void fill_entry(const WIN32_FIND_DATAA& data, FolderEntry* entry) {
   std::strncpy(entry->name, data.cFileName, sizeof entry->name - 1);
   entry->name[sizeof entry->name - 1] = '\0';
-  entry->attributes = data.dwFileAttributes;
+  DWORD attributes = data.dwFileAttributes;
+  bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  // Junctions, symbolic links and mounted volumes are all reparse points.
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    entry->kind = EntryKind::link;
+  else if (folder)
+    entry->kind = EntryKind::folder;
+  else if (attributes & FILE_ATTRIBUTE_DEVICE)
+    entry->kind = EntryKind::other;
+  else
+    entry->kind = EntryKind::file;
+  entry->points_to_folder = folder;
 }
 
 }  // namespace
 
+std::string describe(const Status& status) {
+  if (status.code == 0) return describe_without_code(status.failure);
+  char text[512];
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                static_cast<DWORD>(status.code), 0, text, sizeof text, nullptr);
+  // The system's texts end in a line end (and often a full stop): the log's
+  // line goes on after it.
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ' ||
+                        text[length - 1] == '.'))
+    --length;
+  if (length == 0) return "error " + std::to_string(status.code);
+  return std::string(text, length);
+}
+
+Status too_long() { return Status{Failure::too_long, ERROR_FILENAME_EXCED_RANGE}; }
+
+// The runtime's file calls end in the system's own, which set the last error.
+Status last_file_error() { return last_error(); }
+
 std::uint32_t file_attributes(const char* path) { return GetFileAttributesA(path); }
 
-bool set_normal_attributes(const char* path) {
-  return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) != 0;
+Status set_normal_attributes(const char* path) {
+  return status_of(SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL));
 }
 
 bool set_attributes(const char* path, std::uint32_t attributes) {
@@ -32,16 +98,15 @@ bool set_attributes(const char* path, std::uint32_t attributes) {
   return SetFileAttributesA(path, bits ? bits : FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
-CreateFolderResult create_folder(const char* path) {
-  if (CreateDirectoryA(path, nullptr)) return CreateFolderResult::created;
-  return GetLastError() == ERROR_ALREADY_EXISTS ? CreateFolderResult::already_exists
-                                                : CreateFolderResult::failed;
-}
+Status create_folder(const char* path) { return status_of(CreateDirectoryA(path, nullptr)); }
 
-FolderSearch* find_first(const char* pattern, FolderEntry* entry) {
+FolderSearch* find_first(const char* pattern, FolderEntry* entry, Status* why) {
   WIN32_FIND_DATAA data;
   HANDLE handle = FindFirstFileA(pattern, &data);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) {
+    if (why) *why = last_error();
+    return nullptr;
+  }
   ++counts.open_searches;
   fill_entry(data, entry);
   return reinterpret_cast<FolderSearch*>(handle);
@@ -60,16 +125,112 @@ void find_close(FolderSearch* search) {
   FindClose(reinterpret_cast<HANDLE>(search));
 }
 
-bool copy_file(const char* from, const char* to) { return CopyFileA(from, to, FALSE) != 0; }
+Status copy_file(const char* from, const char* to) { return status_of(CopyFileA(from, to, FALSE)); }
 
-bool delete_file(const char* path) { return DeleteFileA(path) != 0; }
+// Windows 98 has no links of its own, and the copies of this build take what
+// a link points to, as CopyFileA does.
+Status copy_link(const char*, const char*) { return Status{Failure::not_supported, ERROR_NOT_SUPPORTED}; }
 
-bool remove_folder(const char* path) { return RemoveDirectoryA(path) != 0; }
+Status delete_file(const char* path) { return status_of(DeleteFileA(path)); }
 
-bool move_entry(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
+Status remove_folder(const char* path) { return status_of(RemoveDirectoryA(path)); }
 
-bool move_entry_at_restart(const char* from, const char* to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+Status remove_link(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
+  // A link to a folder goes as a folder does, any other as a file.
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return status_of(RemoveDirectoryA(path));
+  return status_of(DeleteFileA(path));
+}
+
+Status move_entry(const char* from, const char* to) { return status_of(MoveFileA(from, to)); }
+
+Status move_entry_at_restart(const char* from, const char* to) {
+  return status_of(MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT));
+}
+
+Status swap_in_file(const char* new_file, const char* file) {
+  if (MoveFileExA(new_file, file, MOVEFILE_REPLACE_EXISTING)) return kOk;
+  Status replace = last_error();
+  if (replace.failure != Failure::not_supported) return replace;
+  // Windows 9x has no replacing move: the old file steps aside first, so that
+  // the name holds either the whole old file or the whole new one.
+  std::string aside = std::string(file) + ".old~";
+  DeleteFileA(aside.c_str());  // a leftover of a run cut short; a failure shows in the move below
+  if (!MoveFileA(file, aside.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return last_error();
+  if (!MoveFileA(new_file, file)) {
+    Status failed = last_error();
+    MoveFileA(aside.c_str(), file);  // put back; should this fail too, the old text stays under aside
+    return failed;
+  }
+  DeleteFileA(aside.c_str());  // the old text is no longer needed; a leftover is harmless
+  return kOk;
+}
+
+Status entry_identity(const char* path, EntryIdentity* identity) {
+  // No access asked for: the entry's facts only, whoever else holds it open.
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return last_error();
+  BY_HANDLE_FILE_INFORMATION information;
+  BOOL known = GetFileInformationByHandle(handle, &information);
+  Status status = status_of(known);
+  CloseHandle(handle);
+  if (!known) return status;
+  identity->volume = information.dwVolumeSerialNumber;
+  identity->index = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  return kOk;
+}
+
+std::string full_path(const char* path) {
+  char buffer[kPathBuffer];
+  char* file_part = nullptr;
+  DWORD length = GetFullPathNameA(path, sizeof buffer, buffer, &file_part);
+  if (length == 0 || length >= sizeof buffer) return std::string();
+  return std::string(buffer, length);
+}
+
+// The lock is a named mutex: the system removes it when the last process that
+// holds it ends, however it ends. Its name comes from the folder's full path
+// in one letter case (Windows names are case-blind), hashed so that any path
+// fits the system's limit on names.
+struct FolderLock {
+  HANDLE mutex;
+};
+
+FolderLock* lock_folder(const char* folder, Status* why) {
+  std::string path = full_path(folder);
+  if (path.empty()) {
+    *why = last_error();
+    return nullptr;
+  }
+  while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (char c : path) {
+    unsigned char byte = static_cast<unsigned char>(c == '/' ? '\\' : c);
+    if (byte >= 'a' && byte <= 'z') byte = static_cast<unsigned char>(byte - 'a' + 'A');
+    hash = (hash ^ byte) * 1099511628211ull;
+  }
+  char name[64];
+  std::snprintf(name, sizeof name, "Corvane update %016llx", static_cast<unsigned long long>(hash));
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+  if (!mutex) {
+    *why = last_error();
+    return nullptr;
+  }
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    *why = Status{Failure::in_use, ERROR_ALREADY_EXISTS};
+    return nullptr;
+  }
+  *why = kOk;
+  return new FolderLock{mutex};
+}
+
+void unlock_folder(FolderLock* lock) {
+  if (!lock) return;
+  CloseHandle(lock->mutex);
+  delete lock;
 }
 
 bool query_platform_id(unsigned* platform_id) {
@@ -82,9 +243,10 @@ bool query_platform_id(unsigned* platform_id) {
   return true;
 }
 
-bool short_path(const char* path, char* out, std::size_t size) {
+Status short_path(const char* path, char* out, std::size_t size) {
   DWORD length = GetShortPathNameA(path, out, static_cast<DWORD>(size));
-  return length > 0 && length < size;
+  if (length == 0) return last_error();
+  return length < size ? kOk : too_long();
 }
 
 unsigned windows_folder(char* out, std::size_t size) {

@@ -29,12 +29,27 @@ void release(HeldEntry* held);
 // POSIX: through /bin/sh) and waits for it. The exit code, or -1.
 int run_process(const std::string& command_line);
 
+// A program started without waiting for it, and the wait for its end (the
+// exit code, or -1).
+struct StartedProcess;
+StartedProcess* start_process(const std::string& command_line);
+int wait_process(StartedProcess* process);
+
+// Makes an entry immutable, so that not even its owner can change, move or
+// delete it (Linux as root: chattr +i), or mutable again. False where the
+// system cannot do this.
+bool set_immutable(const std::string& path, bool on);
+
 // Sets (or, with an empty value, removes) an environment variable of this
 // process; programs it starts inherit it.
 void set_environment(const std::string& name, const std::string& value);
 
 // The program under test, as the test program must name it.
 std::string program_path();
+
+// The command line that starts the program under test with this run
+// parameter, as run_corvane uses it.
+std::string corvane_command_line(const std::string& run_parameter);
 
 // Runs the program under test with this run parameter and waits: on Windows
 // the exact command line is the quoted program path, two blanks and the

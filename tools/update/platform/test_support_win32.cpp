@@ -45,6 +45,36 @@ void release(HeldEntry* held) {
   delete held;
 }
 
+struct StartedProcess {
+  HANDLE process;
+};
+
+StartedProcess* start_process(const std::string& command_line) {
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  std::string writable = command_line;
+  if (!CreateProcessA(nullptr, &writable[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return nullptr;
+  CloseHandle(process.hThread);
+  return new StartedProcess{process.hProcess};
+}
+
+int wait_process(StartedProcess* started) {
+  if (!started) return -1;
+  WaitForSingleObject(started->process, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(started->process, &code);
+  CloseHandle(started->process);
+  delete started;
+  return static_cast<int>(code);
+}
+
+// Windows has no immutable entries of this kind.
+bool set_immutable(const std::string&, bool) { return false; }
+
 int run_process(const std::string& command_line) {
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
@@ -69,9 +99,11 @@ namespace test_support {
 const char* const kTextLineEnd = "\r\n";
 const bool kWindows = true;
 
-int run_corvane(const std::string& run_parameter) {
-  return run_process("\"" + program_path() + "\"  " + run_parameter);
+std::string corvane_command_line(const std::string& run_parameter) {
+  return "\"" + program_path() + "\"  " + run_parameter;
 }
+
+int run_corvane(const std::string& run_parameter) { return run_process(corvane_command_line(run_parameter)); }
 
 }  // namespace test_support
 
