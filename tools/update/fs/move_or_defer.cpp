@@ -43,7 +43,7 @@ MoveOutcome move_or_defer(const char* source, const char* target, platform::Stat
   // next start, which also replaces an existing target.
   platform::Status request = platform::kOk;
   if (is_nt_platform())
-    request = platform::move_entry_at_restart(source, target);
+    request = platform::move_entry_at_restart(source, target, true);
   else
     queue_wininit_rename(target, source, &request);
   return deferred_or_failed(request, move_now, why);
@@ -55,12 +55,17 @@ MoveOutcome replace_at_restart(const char* target, const char* backup, const cha
     queue_wininit_rename(target, source, &request);
     return deferred_or_failed(request, request, why);
   }
-  request = platform::move_entry_at_restart(target, backup);
+  // None of the three replaces what it finds: should the first be skipped at
+  // the restart (the backup path is taken, say, by the same request made
+  // twice), the second finds the name still held and is skipped too, so that
+  // no version is ever overwritten.
+  request = platform::move_entry_at_restart(target, backup, false);
   if (!request.ok()) return deferred_or_failed(request, request, why);
-  request = platform::move_entry_at_restart(source, target);
+  request = platform::move_entry_at_restart(source, target, false);
   if (request.ok()) return MoveOutcome::deferred;
-  // Not looked at: should even this fail, the old version waits in the
-  // backup folder after the restart, where the log line says it is.
-  platform::move_entry_at_restart(backup, target);
+  // Not looked at: should even this request fail, the restart moves the old
+  // version into the backup folder and leaves the name empty until the next
+  // update; the caller's failure line stands.
+  platform::move_entry_at_restart(backup, target, false);
   return deferred_or_failed(request, request, why);
 }

@@ -25,8 +25,9 @@ MoveOutcome move_or_defer(const char* source, const char* target, platform::Stat
 
 // Asks the system to put source in the place of target at its next start.
 // On the NT line two pending moves, in this order: target to backup, then
-// source to target; should the second not be taken, a third moves the old
-// version back, so that the restart never leaves the name empty. On Windows 9x
+// source to target, neither replacing what it finds (the same request made
+// twice then does no harm); should the second not be taken, a third moves the
+// old version back, so that the restart never leaves the name empty. On Windows 9x
 // a line in wininit.ini, which replaces target without a backup (the backup
 // path has no short form before it exists). deferred, or failed with the
 // reason in *why (Linux has no such service).

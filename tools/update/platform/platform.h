@@ -130,10 +130,11 @@ Status remove_link(const char* path);
 // A file is copied and then removed when the move crosses volumes.
 Status move_entry(const char* from, const char* to);
 
-// MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT:
-// asks the system to make the move at its next start. Failure::not_supported
-// where the system has no such service (POSIX).
-Status move_entry_at_restart(const char* from, const char* to);
+// MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT, and MOVEFILE_REPLACE_EXISTING
+// when replace_existing: asks the system to make the move at its next start;
+// without replace_existing the move is skipped then if to exists.
+// Failure::not_supported where the system has no such service (POSIX).
+Status move_entry_at_restart(const char* from, const char* to, bool replace_existing);
 
 // Puts the file new_file in the place of file in one step where the system
 // can (a rename that replaces), so that file is never half written; where it

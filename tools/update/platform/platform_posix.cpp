@@ -408,7 +408,7 @@ bool move_now(const char* from, const char* to) {
 
 Status move_entry(const char* from, const char* to) { return status_of(move_now(from, to)); }
 
-Status move_entry_at_restart(const char*, const char*) { return Status{Failure::not_supported, ENOSYS}; }
+Status move_entry_at_restart(const char*, const char*, bool) { return Status{Failure::not_supported, ENOSYS}; }
 
 Status swap_in_file(const char* new_file, const char* file) { return status_of(rename(new_file, file) == 0); }
 

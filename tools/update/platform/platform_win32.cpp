@@ -145,8 +145,9 @@ Status remove_link(const char* path) {
 
 Status move_entry(const char* from, const char* to) { return status_of(MoveFileA(from, to)); }
 
-Status move_entry_at_restart(const char* from, const char* to) {
-  return status_of(MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT));
+Status move_entry_at_restart(const char* from, const char* to, bool replace_existing) {
+  DWORD flags = MOVEFILE_DELAY_UNTIL_REBOOT | (replace_existing ? MOVEFILE_REPLACE_EXISTING : 0);
+  return status_of(MoveFileExA(from, to, flags));
 }
 
 Status swap_in_file(const char* new_file, const char* file) {

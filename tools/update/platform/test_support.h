@@ -40,9 +40,29 @@ int wait_process(StartedProcess* process);
 // system cannot do this.
 bool set_immutable(const std::string& path, bool on);
 
+// Mounts a small file system of its own on the folder path, or unmounts it
+// (Linux as root: tmpfs). False where this cannot be done.
+bool mount_scratch_file_system(const std::string& path, bool on);
+
+// Makes link a symbolic link to target (a file or a folder; POSIX only).
+bool make_link(const std::string& link, const std::string& target);
+
 // Sets (or, with an empty value, removes) an environment variable of this
 // process; programs it starts inherit it.
 void set_environment(const std::string& name, const std::string& value);
+
+// Gives this process, and the programs it starts, a home folder of its own
+// while the record lives: HOME is set to home, and the caller's desktop
+// settings (XDG_CONFIG_HOME, XDG_DOCUMENTS_DIR) are cleared, so that a test
+// never creates folders in the home of whoever runs it. The old values come
+// back when the record goes.
+struct OwnHome {
+  explicit OwnHome(const std::string& home);
+  ~OwnHome();
+  OwnHome(const OwnHome&) = delete;
+  OwnHome& operator=(const OwnHome&) = delete;
+  std::string saved[3];
+};
 
 // The program under test, as the test program must name it.
 std::string program_path();

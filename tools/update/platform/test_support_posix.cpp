@@ -87,6 +87,16 @@ bool set_immutable(const std::string& path, bool on) {
   return run_process(command) == 0;
 }
 
+bool mount_scratch_file_system(const std::string& path, bool on) {
+  std::string command = on ? "mount -t tmpfs -o size=1m corvane-test " + shell_quoted(path) + " 2>/dev/null"
+                           : "umount " + shell_quoted(path) + " 2>/dev/null";
+  return run_process(command) == 0;
+}
+
+bool make_link(const std::string& link, const std::string& target) {
+  return symlink(target.c_str(), link.c_str()) == 0;
+}
+
 int run_process(const std::string& command_line) {
   int status = std::system(command_line.c_str());
   if (status == -1 || !WIFEXITED(status)) return -1;

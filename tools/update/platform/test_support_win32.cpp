@@ -72,6 +72,10 @@ int wait_process(StartedProcess* started) {
   return static_cast<int>(code);
 }
 
+bool mount_scratch_file_system(const std::string&, bool) { return false; }
+
+bool make_link(const std::string&, const std::string&) { return false; }
+
 // Windows has no immutable entries of this kind.
 bool set_immutable(const std::string&, bool) { return false; }
 

@@ -521,4 +521,98 @@ TEST_F(ReplacementPassTest, ALongConfigurationLineLeavesEveryOutcomeOnALineOfIts
   EXPECT_EQ(log_lines(), outcomes);
 }
 
+// Links and mount points: a link never leads an update outside its folders.
+TEST_F(ReplacementPassTest, NamesThatPassThroughALinkAreRefusedAndTouchNothing) {
+  // In the release, lib leads to a folder outside; in the application,
+  // shared leads to a folder that other programs share.
+  make_tree(root_ + "outside/", {{"x", "outside x"}, {"sub/y", "outside y"}});
+  make_tree(root_ + "shared/", {{"x", "shared x"}});
+  if (!test_support::make_folder_link(release_ + "lib", root_ + "outside") ||
+      !test_support::make_folder_link(app_ + "shared", root_ + "shared"))
+    GTEST_SKIP() << "this system makes no links to folders";
+  make_tree(release_, {{"shared/x", "new x"}});
+  write_config("lib/x;lib/sub;shared/x;");
+  EXPECT_EQ(run(), 1);
+  EXPECT_EQ(snapshot(root_ + "outside/"), (Tree{{"x", "outside x"}, {"sub", "/"}, {"sub/y", "outside y"}}));
+  EXPECT_EQ(snapshot(root_ + "shared/"), (Tree{{"x", "shared x"}}));
+  EXPECT_EQ(read_file(release_ + "shared/x"), "new x");
+  EXPECT_FALSE(exists(app_ + "updateTemp"));
+  EXPECT_EQ(log_lines(), (Lines{"Name refused, it passes through a link: lib/x",
+                                "Name refused, it passes through a link: lib/sub",
+                                "Name refused, it passes through a link: shared/x"}));
+  test_support::remove_folder_link(release_ + "lib");
+  test_support::remove_folder_link(app_ + "shared");
+}
+
+TEST_F(ReplacementPassTest, AListedLinkIsReplacedAsALinkAndLinksInAFolderStayLinks) {
+  if (test_support::kWindows) GTEST_SKIP() << "Windows 98 has no links; the Windows copy takes what they point to";
+  make_tree(root_ + "outside/", {{"secret", "outside content"}});
+  // The release on another file system, so that the folder is copied, not moved.
+  std::string shm = "/dev/shm/" + fs::path(root_).parent_path().filename().string() + "/";
+  make_tree(shm + "unzipTemp/", {{"plugins/libx.so.1", "x 2"}, {"lib.so.2", "lib 2"}});
+  ASSERT_TRUE(test_support::make_link(shm + "unzipTemp/plugins/libx.so", "libx.so.1"));
+  ASSERT_TRUE(test_support::make_link(shm + "unzipTemp/plugins/outside", root_ + "outside/secret"));
+  ASSERT_TRUE(test_support::make_link(shm + "unzipTemp/lib.so", "lib.so.2"));
+  make_tree(app_, {{"plugins/old.so", "old"}, {"lib.so", "lib 1"}});
+  write_config("plugins;lib.so;", app_, shm);
+  EXPECT_EQ(run(), 1);
+  Tree app = snapshot(app_);
+  test_support::remove_tree(shm);
+  EXPECT_EQ(app, (Tree{{"plugins", "/"},
+                       {"plugins/libx.so.1", "x 2"},
+                       {"plugins/libx.so", "-> libx.so.1"},
+                       {"plugins/outside", "-> " + root_ + "outside/secret"},
+                       {"lib.so", "-> lib.so.2"},
+                       {"updateTemp", "/"},
+                       {"updateTemp/plugins", "/"},
+                       {"updateTemp/plugins/old.so", "old"},
+                       {"updateTemp/lib.so", "lib 1"}}));
+  EXPECT_EQ(read_file(root_ + "outside/secret"), "outside content");
+}
+
+TEST_F(ReplacementPassTest, ASourceThatIsTheTargetIsRefused) {
+  make_tree(app_, {{"data/settings.ini", "settings"}});
+  if (!test_support::make_folder_link(release_ + "data", app_ + "data"))
+    GTEST_SKIP() << "this system makes no links to folders";
+  write_config("data;");
+  EXPECT_EQ(run(), 1);
+  EXPECT_EQ(read_file(app_ + "data/settings.ini"), "settings");
+  EXPECT_FALSE(exists(app_ + "updateTemp"));
+  EXPECT_EQ(log_lines(), (Lines{"Name refused, source and target are the same entry: data"}));
+  test_support::remove_folder_link(release_ + "data");
+}
+
+TEST_F(ReplacementPassTest, AReleaseThatIsTheApplicationFolderIsRefused) {
+  make_tree(app_, {{"app.exe", "app 1"}});
+  test_support::remove_tree(release_);
+  if (!test_support::make_folder_link(temp_ + "unzipTemp", root_ + "app"))
+    GTEST_SKIP() << "this system makes no links to folders";
+  write_config("app.exe;");
+  EXPECT_EQ(run(), 1);
+  EXPECT_EQ(snapshot(app_), (Tree{{"app.exe", "app 1"}}));
+  EXPECT_EQ(log_lines(), (Lines{"Configuration refused, the release holds the application folder: " + release_}));
+  test_support::remove_folder_link(temp_ + "unzipTemp");
+}
+
+TEST_F(ReplacementPassTest, EmptyingTheBackupNeverLeavesItsFileSystem) {
+  // A file system mounted below a replaced folder moves with it into the
+  // backup; the next run empties the backup but leaves the mount alone.
+  make_tree(app_, {{"data/old.txt", "old"}, {"data/mnt/", "/"}});
+  if (!test_support::mount_scratch_file_system(app_ + "data/mnt", true))
+    GTEST_SKIP() << "no file system can be mounted here (needs root)";
+  write_file(app_ + "data/mnt/precious.txt", "on another file system");
+  make_tree(release_, {{"data/new.txt", "new"}});
+  write_config("data;");
+  EXPECT_EQ(run(), 1);
+  std::string mount = app_ + "updateTemp/data/mnt";
+  bool moved = exists(mount + "/precious.txt");
+  EXPECT_TRUE(moved);
+  make_tree(release_, {{"data/new.txt", "newer"}});
+  EXPECT_EQ(run(), 1);
+  EXPECT_EQ(read_file(mount + "/precious.txt"), "on another file system");
+  EXPECT_TRUE(LinesMatch(log_lines(), {"Backup folder not emptied: " + app_ + "updateTemp/ (*)",
+                                        "Backup failed, not replaced: " + app_ + "data (*)"}));
+  EXPECT_TRUE(test_support::mount_scratch_file_system(moved ? mount : app_ + "data/mnt", false));
+}
+
 }  // namespace

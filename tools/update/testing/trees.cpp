@@ -27,10 +27,12 @@ Tree snapshot(const std::string& folder) {
   if (!fs::is_directory(folder, error)) return tree;
   for (auto it = fs::recursive_directory_iterator(folder, error);
        !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    std::string relative = fs::relative(it->path(), folder).generic_string();
-    if (it->is_symlink())
-      tree[relative] = "-> " + fs::read_symlink(it->path()).generic_string();
-    else if (it->is_directory())
+    // Lexically: a link must be named where it stands, not where it leads.
+    std::string relative = it->path().lexically_relative(folder).generic_string();
+    std::error_code link_error;
+    if (it->is_symlink(link_error))
+      tree[relative] = "-> " + fs::read_symlink(it->path(), link_error).generic_string();
+    else if (it->is_directory(link_error))
       tree[relative] = "/";
     else
       tree[relative] = test_support::read_file(it->path().generic_string());
