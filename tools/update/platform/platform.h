@@ -130,6 +130,14 @@ Status remove_link(const char* path);
 // A file is copied and then removed when the move crosses volumes.
 Status move_entry(const char* from, const char* to);
 
+// Moves a new folder into its place in one step, where that gives the same
+// result as copying it: on POSIX a rename keeps modes, times, ownership and
+// links, as the copy does. Never replaces an existing target; fails across
+// file systems. Windows: Failure::not_supported, since a moved tree would keep
+// the security settings of the release's folder instead of inheriting those
+// of the application folder, as a copy does.
+Status move_folder_into_place(const char* from, const char* to);
+
 // MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT, and MOVEFILE_REPLACE_EXISTING
 // when replace_existing: asks the system to make the move at its next start;
 // without replace_existing the move is skipped then if to exists.

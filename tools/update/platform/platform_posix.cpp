@@ -408,6 +408,10 @@ bool move_now(const char* from, const char* to) {
 
 Status move_entry(const char* from, const char* to) { return status_of(move_now(from, to)); }
 
+Status move_folder_into_place(const char* from, const char* to) {
+  return status_of(renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0);
+}
+
 Status move_entry_at_restart(const char*, const char*, bool) { return Status{Failure::not_supported, ENOSYS}; }
 
 Status swap_in_file(const char* new_file, const char* file) { return status_of(rename(new_file, file) == 0); }

@@ -145,6 +145,13 @@ Status remove_link(const char* path) {
 
 Status move_entry(const char* from, const char* to) { return status_of(MoveFileA(from, to)); }
 
+// A moved tree keeps the security settings it had in the release; a copy
+// takes those of the application folder, which is what an installed
+// application must have. So the new folder is always copied here.
+Status move_folder_into_place(const char*, const char*) {
+  return Status{Failure::not_supported, ERROR_NOT_SUPPORTED};
+}
+
 Status move_entry_at_restart(const char* from, const char* to, bool replace_existing) {
   DWORD flags = MOVEFILE_DELAY_UNTIL_REBOOT | (replace_existing ? MOVEFILE_REPLACE_EXISTING : 0);
   return status_of(MoveFileExA(from, to, flags));

@@ -172,14 +172,21 @@ void delete_source_folder(PassFolders& folders, const std::string& source) {
   delete_folder_tree((aside + "/").c_str());
 }
 
-// Copies the new folder into the name. On failure the partial copy goes and
-// the old version comes back.
+// Puts the new folder in the name's place: with one rename where that gives
+// the same result as a copy (the release on the application's file system,
+// on POSIX), else by a copy whose source is then deleted. On failure the
+// partial copy goes and the old version comes back.
 void put_folder(PassFolders& folders, const Entry& entry, OldVersion old_version) {
   std::string source = entry.source + "/";
   std::string target = entry.target + "/";
-  // The name's folder first, every missing level up to it: a folder that
-  // cannot be made is a copy that failed.
-  Status copied = make_parent_folders(target);
+  // Every missing level above the name first, then the name's own folder:
+  // a folder that cannot be made is a copy that failed.
+  Status copied = make_parent_folders(entry.target);
+  if (copied.ok() && platform::move_folder_into_place(entry.source.c_str(), entry.target.c_str()).ok()) {
+    log_printf("Copy folder: %s\n", text(source));
+    return;
+  }
+  if (copied.ok()) copied = make_parent_folders(target);
   if (copied.ok() && copy_folder_tree(source.c_str(), target.c_str(), &copied) == 1) {
     delete_source_folder(folders, entry.source);
     log_printf("Copy folder: %s\n", text(source));

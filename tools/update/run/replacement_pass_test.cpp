@@ -47,6 +47,7 @@ class ReplacementPassTest : public ::testing::Test {
   void TearDown() override {
     for (const std::string& path : immutable_) test_support::set_immutable(path, false);
     test_support::remove_tree(root_);
+    if (!other_temp_.empty()) test_support::remove_tree(other_temp_);
   }
 
   std::string log_path() const { return data_ + "updateLog/update.log"; }
@@ -65,6 +66,20 @@ class ReplacementPassTest : public ::testing::Test {
 
   // The pass's log lines, without time prefixes and configuration lines.
   Lines log_lines() { return testing_trees::pass_log_lines(log_path()); }
+
+  // Puts the temporary folder, with an empty release, on another file system,
+  // so that a new folder is copied rather than moved in one rename; POSIX
+  // only. Returns the temporary folder, the old one where there is no other.
+  std::string temp_on_other_file_system() {
+    if (test_support::kWindows || !fs::is_directory("/dev/shm")) return temp_;
+    other_temp_ = "/dev/shm/" + fs::path(root_).parent_path().filename().string() + "/";
+    fs::create_directories(other_temp_);
+    test_support::remove_tree(temp_);
+    temp_ = other_temp_;
+    release_ = temp_ + "unzipTemp/";
+    fs::create_directories(release_);
+    return temp_;
+  }
 
   // Makes an entry immutable for this test; false where that cannot be done.
   bool make_immutable(const std::string& path) {
@@ -86,7 +101,7 @@ class ReplacementPassTest : public ::testing::Test {
     return filled;
   }
 
-  std::string root_, app_, temp_, release_, data_;
+  std::string root_, app_, temp_, release_, data_, other_temp_;
   std::vector<std::string> immutable_;
 };
 
@@ -326,10 +341,11 @@ TEST_F(ReplacementPassTest, AFailedFolderCopyPutsTheOldFolderBackAndKeepsTheRele
   std::string long_name(259 - (long_app.size() + 8), 'n');  // fits below "plugins/" exactly
   std::string too_long_name = long_name + "xyz";
   ASSERT_LT(release_.size() + 8 + too_long_name.size(), 259u);
+  // Copied, not moved: one rename would take the long path along.
+  write_config("plugins;", long_app, temp_on_other_file_system());
   make_tree(long_app, {{"plugins/old.plg", "old 1"}, {"plugins/ok.plg", "ok 1"}});
   Tree release = {{"plugins", "/"}, {"plugins/ok.plg", "ok 2"}, {"plugins/" + too_long_name, "long"}};
   make_tree(release_, release);
-  write_config("plugins;", long_app, temp_);
 
   // Twice in a row: the second run must find the same state, not a backup
   // emptied of the only old copy.
@@ -548,17 +564,14 @@ TEST_F(ReplacementPassTest, AListedLinkIsReplacedAsALinkAndLinksInAFolderStayLin
   if (test_support::kWindows) GTEST_SKIP() << "Windows 98 has no links; the Windows copy takes what they point to";
   make_tree(root_ + "outside/", {{"secret", "outside content"}});
   // The release on another file system, so that the folder is copied, not moved.
-  std::string shm = "/dev/shm/" + fs::path(root_).parent_path().filename().string() + "/";
-  make_tree(shm + "unzipTemp/", {{"plugins/libx.so.1", "x 2"}, {"lib.so.2", "lib 2"}});
-  ASSERT_TRUE(test_support::make_link(shm + "unzipTemp/plugins/libx.so", "libx.so.1"));
-  ASSERT_TRUE(test_support::make_link(shm + "unzipTemp/plugins/outside", root_ + "outside/secret"));
-  ASSERT_TRUE(test_support::make_link(shm + "unzipTemp/lib.so", "lib.so.2"));
+  write_config("plugins;lib.so;", app_, temp_on_other_file_system());
+  make_tree(release_, {{"plugins/libx.so.1", "x 2"}, {"lib.so.2", "lib 2"}});
+  ASSERT_TRUE(test_support::make_link(release_ + "plugins/libx.so", "libx.so.1"));
+  ASSERT_TRUE(test_support::make_link(release_ + "plugins/outside", root_ + "outside/secret"));
+  ASSERT_TRUE(test_support::make_link(release_ + "lib.so", "lib.so.2"));
   make_tree(app_, {{"plugins/old.so", "old"}, {"lib.so", "lib 1"}});
-  write_config("plugins;lib.so;", app_, shm);
   EXPECT_EQ(run(), 1);
-  Tree app = snapshot(app_);
-  test_support::remove_tree(shm);
-  EXPECT_EQ(app, (Tree{{"plugins", "/"},
+  EXPECT_EQ(snapshot(app_), (Tree{{"plugins", "/"},
                        {"plugins/libx.so.1", "x 2"},
                        {"plugins/libx.so", "-> libx.so.1"},
                        {"plugins/outside", "-> " + root_ + "outside/secret"},
@@ -568,6 +581,7 @@ TEST_F(ReplacementPassTest, AListedLinkIsReplacedAsALinkAndLinksInAFolderStayLin
                        {"updateTemp/plugins/old.so", "old"},
                        {"updateTemp/lib.so", "lib 1"}}));
   EXPECT_EQ(read_file(root_ + "outside/secret"), "outside content");
+  EXPECT_TRUE(LinesMatch(log_lines(), {"Copy folder: " + release_ + "plugins/", "Copy file: " + release_ + "lib.so"}));
 }
 
 TEST_F(ReplacementPassTest, ASourceThatIsTheTargetIsRefused) {
