@@ -121,14 +121,26 @@ void replace_file_at_restart(const Entry& entry, const Status& failure_now, bool
     log_printf("Copy file failed: %s (%s)\n", text(entry.source), text(why(reason)));
 }
 
-void put_file(const Entry& entry, OldVersion old_version, const Status& backup_failure) {
+// The folder that holds the name, created when missing. Names of one folder
+// usually follow each other in the list: the folder that held the last new
+// file is not asked for again. Should it be gone since, the move itself fails
+// and tells why.
+Status make_target_parent(PassFolders& folders, const Entry& entry) {
+  std::string parent = folder_part(entry.target);
+  if (parent == folders.parent_made) return platform::kOk;
+  Status made = make_parent_folders(entry.target);
+  if (made.ok()) folders.parent_made = parent;
+  return made;
+}
+
+void put_file(PassFolders& folders, const Entry& entry, OldVersion old_version, const Status& backup_failure) {
   if (old_version == OldVersion::still_there) {
     replace_file_at_restart(entry, backup_failure, true);
     return;
   }
   // A new file below a sub-folder the application does not have yet needs
   // that folder, or it could never be put in place.
-  Status placed = make_parent_folders(entry.target);
+  Status placed = make_target_parent(folders, entry);
   if (old_version == OldVersion::none) {
     // Nothing to put back: a move at the restart leaves no name empty now.
     MoveOutcome outcome = placed.ok() ? move_or_defer(entry.source.c_str(), entry.target.c_str(), &placed)
@@ -251,7 +263,7 @@ void replace_name(PassFolders& folders, const std::string& configured_name) {
   if (new_is_folder)
     put_folder(folders, entry, old_version);
   else
-    put_file(entry, old_version, backup_failure);
+    put_file(folders, entry, old_version, backup_failure);
 }
 
 void clear_set_aside(const PassFolders& folders) {
