@@ -44,7 +44,13 @@ PATH_ENCODING = "mbcs" if WINDOWS else "utf-8"
 AT_RESTART = ("Copy file at restart: ",)
 NOT_REPLACED = ("Copy file failed: ", "Copy folder failed: ", "Backup failed, not replaced: ",
                 "Folder in use, not replaced: ", "Name refused, it leads outside the application folder: ",
-                "Load config file failed.")
+                "Name refused, it passes through a link: ", "Name refused, source and target are the same entry: ",
+                "Old version not put back, it is in: ", "Partial copy not removed: ",
+                "Load config file failed.", "Another run is updating this application, nothing changed: ",
+                "Configuration refused, this entry holds the release, the configuration or the log: ",
+                "Configuration refused, the release holds the application folder: ")
+# Lines about the run that leave every name's outcome to its own line.
+NOTICES = ("Run lock not taken, going on: ", "Backup folder not emptied: ")
 
 
 class RefusedArchive(Exception):
