@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fs/path_queries.h"
+#include "fs/path_text.h"
 #include "platform/platform.h"
 
 void (*folder_tree_entry_hook)(const char* entry_path) = nullptr;
@@ -173,15 +174,14 @@ int delete_tree_level(const char* folder, platform::Status* first_failure) {
 // When the named folder is itself a link, removes the link and yields true
 // with its outcome in *result; false when it is no link.
 bool remove_if_link(const char* folder, int* result, platform::Status* first_failure) {
-  char plain[kPathBuffer];
-  if (!compose(plain, folder, "", "")) return false;
-  std::size_t length = std::strlen(plain);
-  while (length > 1 && (plain[length - 1] == '/' || plain[length - 1] == '\\')) plain[--length] = '\0';
-  std::uint32_t attributes = platform::file_attributes(plain);
+  // Named without its trailing separators, so that the link itself is examined.
+  std::string plain = without_trailing_separators(folder);
+  if (plain.empty() || plain.size() >= kPathBuffer) return false;
+  std::uint32_t attributes = platform::file_attributes(plain.c_str());
   if (attributes == platform::kInvalidAttributes || !(attributes & platform::kAttrLink) ||
       !(attributes & platform::kAttrFolder))
     return false;
-  platform::Status removed = platform::remove_folder(plain);
+  platform::Status removed = platform::remove_folder(plain.c_str());
   if (!removed.ok() && first_failure) *first_failure = removed;
   *result = removed.ok() ? 1 : 0;
   return true;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fs/path_text.h"
 #include "platform/platform.h"
 
 bool path_exists(const char* path) { return platform::file_attributes(path) != platform::kInvalidAttributes; }
@@ -67,9 +68,13 @@ int make_folder_path(const char* path) {
   return result;
 }
 
-std::string folder_part(const std::string& path) {
-  std::string::size_type last = path.find_last_of("/\\");
-  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+bool passes_through_link(const std::string& folder, const std::string& name) {
+  for (std::string::size_type i = 1; i < name.size(); ++i) {
+    if (!is_separator(name[i]) || is_separator(name[i - 1])) continue;
+    std::uint32_t attributes = platform::file_attributes((folder + name.substr(0, i)).c_str());
+    if (attributes != platform::kInvalidAttributes && (attributes & platform::kAttrLink)) return true;
+  }
+  return false;
 }
 
 platform::Status make_parent_folders(const std::string& path) {
@@ -79,7 +84,7 @@ platform::Status make_parent_folders(const std::string& path) {
   // Every level is tried, outermost first; the last level that fails tells why.
   platform::Status last_failure = platform::kOk;
   for (std::size_t position = 0; position < folder.size(); ++position) {
-    if (folder[position] != '/' && folder[position] != '\\') continue;
+    if (!is_separator(folder[position])) continue;
     if (position == 0) continue;
     platform::Status made = platform::create_folder(folder.substr(0, position).c_str());
     if (!made.ok() && made.failure != platform::Failure::exists) last_failure = made;

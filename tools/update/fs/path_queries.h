@@ -27,9 +27,9 @@ int make_folder(const char* path);
 // nothing created for a path longer than 260 characters.
 int make_folder_path(const char* path);
 
-// The folder part of a path: up to and including its last "/" or "\\"; empty
-// when it holds neither.
-std::string folder_part(const std::string& path);
+// Whether a leading step of name (every step but the last) below folder is a
+// link: the name would then lead wherever the link points.
+bool passes_through_link(const std::string& folder, const std::string& name);
 
 // Makes sure the folder that holds path (its part up to the last "/" or "\\")
 // exists, creating each missing level, outermost first. ok when it is a folder

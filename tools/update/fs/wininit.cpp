@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "fs/path_text.h"
 #include "platform/platform.h"
 
 namespace {
@@ -22,11 +23,6 @@ bool starts_with_header(const char* line) {
 }
 
 }  // namespace
-
-void replace_backslashes(char* text) {
-  for (; *text; ++text)
-    if (*text == '\\') *text = '/';
-}
 
 int wininit_path(char* buffer, std::size_t size) {
   if (size == 0) return 0;

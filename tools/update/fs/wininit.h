@@ -8,10 +8,6 @@
 
 #include "platform/platform.h"
 
-// Turns every backslash byte of text into "/", in place (double-byte
-// characters are not looked at).
-void replace_backslashes(char* text);
-
 // The path of wininit.ini: the Windows folder with "/" separators and a
 // trailing "/", then "wininit.ini". 1 when composed into buffer (size bytes);
 // 0, with buffer emptied, when the Windows folder cannot be obtained or the

@@ -84,25 +84,6 @@ TEST_F(WininitTest, AFileThatCannotBeWrittenIsNotCreatedAndTheReasonIsKept) {
   EXPECT_FALSE(exists(path));
 }
 
-TEST(ReplaceBackslashes, TurnsEveryBackslashIntoASlash) {
-  struct Case {
-    const char* before;
-    const char* after;
-  } cases[] = {
-      {"C:\\WINDOWS", "C:/WINDOWS"},
-      {"\\\\server\\share\\", "//server/share/"},
-      {"C:/mixed\\path/", "C:/mixed/path/"},
-      {"", ""},
-      {"\x81\\", "\x81/"},  // the second byte of a double-byte character too
-  };
-  for (const Case& c : cases) {
-    char text[64];
-    std::strcpy(text, c.before);
-    replace_backslashes(text);
-    EXPECT_STREQ(text, c.after) << c.before;
-  }
-}
-
 TEST(WininitPath, IsInTheWindowsFolder) {
   char path[260];
   if (!test_support::kWindows) {

@@ -1,6 +1,6 @@
 #include "run/command_line.h"
 
-#include "fs/path_queries.h"
+#include "fs/path_text.h"
 #include "platform/platform.h"
 
 std::string command_line_tail(const char* command_line) {

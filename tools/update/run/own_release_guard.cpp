@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "config/update_config.h"
+#include "fs/path_text.h"
 #include "log/diagnostic_log.h"
 #include "platform/platform.h"
-#include "run/name_checks.h"
 
 namespace {
 

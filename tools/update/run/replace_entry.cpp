@@ -6,9 +6,9 @@
 #include "fs/folder_tree.h"
 #include "fs/move_or_defer.h"
 #include "fs/path_queries.h"
+#include "fs/path_text.h"
 #include "log/diagnostic_log.h"
 #include "platform/platform.h"
-#include "run/name_checks.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "fs/path_text.h"
 #include "platform/test_support.h"
 #include "shell/shell_folders.h"
 

@@ -3,6 +3,7 @@
 #include <boost/format.hpp>
 
 #include "fs/path_queries.h"
+#include "fs/path_text.h"
 
 namespace {
 
@@ -62,20 +63,4 @@ std::string user_data_folder(ShellFolders& folders) {
     make_folder_path(result.c_str());
   }
   return result;
-}
-
-void to_forward_slashes(std::string& text) {
-  std::string result;
-  result.reserve(text.size());
-  for (std::size_t i = 0; i < text.size() && text[i] != '\0'; ++i) {
-    unsigned char byte = static_cast<unsigned char>(text[i]);
-    if (byte >= 0x80) {
-      result += text[i];
-      // The second byte of a double-byte character stays as it is, even 0x5C.
-      if (i + 1 < text.size() && text[i + 1] != '\0') result += text[++i];
-    } else {
-      result += byte == '\\' ? '/' : text[i];
-    }
-  }
-  text = result;
 }

@@ -28,8 +28,3 @@ std::string folder_path(platform::ShellLibrary* library, int folder_id);
 
 // folder_path, and when that is empty, the documents folder (id 5).
 std::string folder_path_or_documents(platform::ShellLibrary* library, int folder_id);
-
-// Turns every backslash that is a character of its own into "/": a byte of
-// 0x80 or above starts a double-byte character and takes the next byte along
-// unchanged.
-void to_forward_slashes(std::string& text);

@@ -5,30 +5,12 @@
 #include <filesystem>
 #include <string>
 
+#include "fs/path_text.h"
 #include "platform/test_support.h"
 
 namespace {
 
 using test_support::exists;
-
-TEST(ToForwardSlashes, ConvertsSingleBackslashesAndKeepsDoubleByteCharacters) {
-  struct Case {
-    std::string text;
-    std::string expected;
-  } cases[] = {
-      {"C:\\Users\\ann\\Documents", "C:/Users/ann/Documents"},
-      {"D:\\/Maridel9/", "D://Maridel9/"},          // a drive root keeps its doubled "/"
-      {"a\\\x83\x5C\\b", "a/\x83\x5C/b"},           // 0x5C as a second byte stays
-      {"a\\\x81", "a/\x81"},                        // a high byte just before the end
-      {"caf\xE9\\x", "caf\xE9\\x"},                 // single-byte code pages too
-      {"", ""},
-  };
-  for (Case& c : cases) {
-    std::string text = c.text;
-    to_forward_slashes(text);
-    EXPECT_EQ(text, c.expected) << c.text;
-  }
-}
 
 // Natively the user's folders come from a home folder made for the test; under
 // Wine from the real shell-folder library of the test prefix.
