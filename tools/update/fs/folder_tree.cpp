@@ -25,8 +25,6 @@ bool compose(char (&out)[kPathBuffer], const char* folder, const char* name, con
   return false;
 }
 
-bool is_dot_entry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
-
 void entry_hook(const char* path) {
   if (folder_tree_entry_hook) folder_tree_entry_hook(path);
 }
@@ -52,7 +50,7 @@ void fail(Level& level, const platform::Status& why) {
 void close_search(Level& level) {
   FolderSearch* search = level.search;
   level.search = nullptr;
-  platform::find_close(search);
+  platform::close_folder(search);
 }
 
 // Runs the level's body under the fault guard; a fault or exception makes the
@@ -64,16 +62,11 @@ int run_level(void (*body)(void*), Level& level, platform::Status* first_failure
   return level.result;
 }
 
-// Opens the level's search on "<folder>*.*". False, with the level failed,
-// when the pattern does not fit or the folder cannot be searched.
-bool open_search(Level& level, FolderEntry* first) {
-  char pattern[kPathBuffer];
-  if (!compose(pattern, level.source, "*.*", "")) {
-    fail(level, platform::too_long());
-    return false;
-  }
+// Opens the listing of the level's folder. False, with the level failed, when
+// the folder cannot be read.
+bool open_search(Level& level) {
   platform::Status why = platform::kOk;
-  level.search = platform::find_first(pattern, first, &why);
+  level.search = platform::open_folder(level.source, "", &why);
   if (!level.search) fail(level, why);
   return level.search != nullptr;
 }
@@ -107,17 +100,15 @@ platform::Status copy_entry(const Level& level, const FolderEntry& entry) {
   return below;
 }
 
-// Walks the level's entries but "." and "..", in the order the system yields
-// them, handing each to act; a failing entry fails the level and the walk
+// Walks the level's entries, in the order the system yields them, handing each to act; a failing entry fails the level and the walk
 // goes on. False when the folder cannot be searched.
 bool walk_entries(Level& level, platform::Status (*act)(const Level&, const FolderEntry&)) {
+  if (!open_search(level)) return false;
   FolderEntry entry;
-  if (!open_search(level, &entry)) return false;
-  do {
-    if (is_dot_entry(entry.name)) continue;
+  while (platform::next_entry(level.search, &entry)) {
     platform::Status done = act(level, entry);
     if (!done.ok()) fail(level, done);
-  } while (platform::find_next(level.search, &entry));
+  }
   close_search(level);
   return true;
 }

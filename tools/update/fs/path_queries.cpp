@@ -28,17 +28,20 @@ int is_folder(const char* path) {
 }
 
 int first_match_is_folder(const char* path) {
-  char pattern[platform::kPathBuffer];
-  int length = std::snprintf(pattern, sizeof pattern, "%s%s", path, "*.*");
-  if (length < 0 || static_cast<std::size_t>(length) >= sizeof pattern) return -1;
-  platform::FolderEntry entry;
-  platform::FolderSearch* search = platform::find_first(pattern, &entry);
+  std::string text(path);
+  std::string folder = folder_part(text);
+  platform::FolderSearch* search = platform::open_folder(folder.c_str(), text.c_str() + folder.size());
   if (!search) return -1;
+  platform::FolderEntry entry;
+  if (!platform::next_entry(search, &entry)) {
+    platform::close_folder(search);
+    return -1;
+  }
   int answer = entry.kind == platform::EntryKind::folder || entry.kind == platform::EntryKind::mount ||
                        (entry.kind == platform::EntryKind::link && entry.points_to_folder)
                    ? 1
                    : 0;
-  platform::find_close(search);
+  platform::close_folder(search);
   return answer;
 }
 

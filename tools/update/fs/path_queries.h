@@ -14,9 +14,10 @@ bool path_exists(const char* path);
 // than 260 characters is not examined (0).
 int is_folder(const char* path);
 
-// The kind of the first entry the system yields for the path followed by
-// "*.*": 1 folder, 0 not a folder, -1 nothing matches (or the pattern does not
-// fit its buffer).
+// The kind of the first entry the system yields, in the path's folder, of
+// those whose names begin with the path's last step (as the search pattern
+// "<path>*.*" finds them on Windows): 1 folder, 0 not a folder, -1 nothing
+// matches (or the path is longer than a search takes).
 int first_match_is_folder(const char* path);
 
 // Creates one folder: 1 when created or when an entry of that name exists.

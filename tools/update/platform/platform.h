@@ -95,18 +95,24 @@ struct FolderEntry {
   bool points_to_folder;
 };
 
-// An open folder search; opaque, closed with find_close.
+// An open folder listing; opaque, closed with close_folder.
 struct FolderSearch;
 
-// FindFirstFileA on a pattern of the form "<folder><prefix>*.*": the entries
-// of <folder> whose names begin with <prefix> ("." and ".." included when the
-// prefix is empty), in the order the file system keeps them. Null, with the
-// reason in *why when given, when nothing matches or the folder cannot be read.
-FolderSearch* find_first(const char* pattern, FolderEntry* entry, Status* why = nullptr);
-// FindNextFileA: false when there is no further entry.
-bool find_next(FolderSearch* search, FolderEntry* entry);
-// FindClose.
-void find_close(FolderSearch* search);
+// The longest folder path a search takes: Windows searches with the folder
+// path followed by the name prefix and "*.*" in one path buffer, and both
+// builds keep that limit so that they walk the same trees.
+constexpr std::size_t kSearchFolderMax = kPathBuffer - 4;
+
+// Opens the listing of the entries of folder (a path ending in a separator,
+// or empty for the current folder) whose names begin with prefix ("" for
+// all), in the order the file system keeps them; "." and ".." are left out.
+// An empty folder, or one where no name matches, gives a listing without
+// entries. Null, with the reason in *why when given, when the folder cannot
+// be read or folder and prefix are longer than kSearchFolderMax.
+FolderSearch* open_folder(const char* folder, const char* prefix, Status* why = nullptr);
+// The next entry of the listing: false when there is none left.
+bool next_entry(FolderSearch* search, FolderEntry* entry);
+void close_folder(FolderSearch* search);
 
 // CopyFileA with fail-if-exists false: an existing target is overwritten; the
 // attributes (permission bits) and the modification time go with the copy.
@@ -218,7 +224,7 @@ long shell_folder_path_wide(ShellLibrary* library, int folder_id, char* buffer);
 
 // How often the system was asked for costly facts; lets tests prove that a
 // cached answer is not asked for again. open_searches: folder searches opened
-// by find_first and not yet closed, so tests can prove every one is closed.
+// by open_folder and not yet closed, so tests can prove every one is closed.
 struct CallCounts {
   unsigned platform_id_queries;
   unsigned shell_library_loads;

@@ -269,6 +269,7 @@ bool next_match(FolderSearch* search, FolderEntry* entry) {
   std::size_t prefix_length = std::strlen(search->prefix);
   while (struct dirent* d = readdir(search->folder)) {
     if (std::strncmp(d->d_name, search->prefix, prefix_length) != 0) continue;
+    if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
     std::size_t name_length = std::strlen(d->d_name);
     if (name_length >= sizeof entry->name) continue;  // cannot be named in a path buffer
     std::memcpy(entry->name, d->d_name, name_length + 1);
@@ -280,42 +281,35 @@ bool next_match(FolderSearch* search, FolderEntry* entry) {
 
 }  // namespace
 
-FolderSearch* find_first(const char* pattern, FolderEntry* entry, Status* why) {
+FolderSearch* open_folder(const char* folder, const char* prefix, Status* why) {
   Status failure = kOk;
   if (!why) why = &failure;
-  std::size_t length = std::strlen(pattern);
-  if (length < 3 || std::strcmp(pattern + length - 3, "*.*") != 0 || length - 3 >= kPathBuffer) {
-    *why = Status{Failure::other, EINVAL};
+  std::size_t folder_length = std::strlen(folder);
+  std::size_t prefix_length = std::strlen(prefix);
+  if (folder_length + prefix_length > kSearchFolderMax) {
+    *why = too_long();
+    return nullptr;
+  }
+  DIR* listing = opendir(folder_length ? folder : ".");
+  struct stat status;
+  if (!listing || fstat(dirfd(listing), &status) != 0) {
+    *why = last_error();
+    if (listing) closedir(listing);
     return nullptr;
   }
   FolderSearch* search = new FolderSearch();
-  std::size_t stem = length - 3;
-  std::size_t folder_length = stem;
-  while (folder_length > 0 && pattern[folder_length - 1] != '/') --folder_length;
-  std::memcpy(search->folder_path, pattern, folder_length);
-  search->folder_path[folder_length] = '\0';
-  std::memcpy(search->prefix, pattern + folder_length, stem - folder_length);
-  search->prefix[stem - folder_length] = '\0';
-  search->folder = opendir(folder_length ? search->folder_path : ".");
-  struct stat status;
-  if (search->folder && fstat(dirfd(search->folder), &status) == 0) {
-    search->device = status.st_dev;
-    if (next_match(search, entry)) {
-      ++counts.open_searches;
-      return search;
-    }
-    *why = Status{Failure::not_found, ENOENT};
-  } else {
-    *why = last_error();
-  }
-  if (search->folder) closedir(search->folder);
-  delete search;
-  return nullptr;
+  search->folder = listing;
+  search->device = status.st_dev;
+  std::memcpy(search->folder_path, folder, folder_length + 1);
+  std::memcpy(search->prefix, prefix, prefix_length + 1);
+  ++counts.open_searches;
+  *why = kOk;
+  return search;
 }
 
-bool find_next(FolderSearch* search, FolderEntry* entry) { return next_match(search, entry); }
+bool next_entry(FolderSearch* search, FolderEntry* entry) { return next_match(search, entry); }
 
-void find_close(FolderSearch* search) {
+void close_folder(FolderSearch* search) {
   if (!search) return;
   --counts.open_searches;
   closedir(search->folder);

@@ -100,29 +100,62 @@ bool set_attributes(const char* path, std::uint32_t attributes) {
 
 Status create_folder(const char* path) { return status_of(CreateDirectoryA(path, nullptr)); }
 
-FolderSearch* find_first(const char* pattern, FolderEntry* entry, Status* why) {
-  WIN32_FIND_DATAA data;
-  HANDLE handle = FindFirstFileA(pattern, &data);
-  if (handle == INVALID_HANDLE_VALUE) {
-    if (why) *why = last_error();
+// A listing: the system's search and the entry it has already given.
+struct FolderSearch {
+  HANDLE handle;  // INVALID_HANDLE_VALUE for a listing without entries
+  WIN32_FIND_DATAA pending;
+  bool has_pending;
+};
+
+namespace {
+
+bool is_dot_entry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+
+}  // namespace
+
+FolderSearch* open_folder(const char* folder, const char* prefix, Status* why) {
+  Status failure = kOk;
+  if (!why) why = &failure;
+  // The search pattern: the folder, the prefix and "*.*", which matches every
+  // name that begins with the prefix.
+  char pattern[kPathBuffer];
+  int length = std::snprintf(pattern, sizeof pattern, "%s%s*.*", folder, prefix);
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof pattern) {
+    *why = too_long();
+    return nullptr;
+  }
+  FolderSearch* search = new FolderSearch();
+  search->handle = FindFirstFileA(pattern, &search->pending);
+  search->has_pending = search->handle != INVALID_HANDLE_VALUE;
+  // A folder that exists but holds no match is an empty listing; a missing
+  // folder fails with "path not found" instead.
+  if (!search->has_pending && GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_NO_MORE_FILES) {
+    *why = last_error();
+    delete search;
     return nullptr;
   }
   ++counts.open_searches;
-  fill_entry(data, entry);
-  return reinterpret_cast<FolderSearch*>(handle);
+  *why = kOk;
+  return search;
 }
 
-bool find_next(FolderSearch* search, FolderEntry* entry) {
-  WIN32_FIND_DATAA data;
-  if (!FindNextFileA(reinterpret_cast<HANDLE>(search), &data)) return false;
-  fill_entry(data, entry);
-  return true;
+bool next_entry(FolderSearch* search, FolderEntry* entry) {
+  for (;;) {
+    if (!search->has_pending) {
+      if (search->handle == INVALID_HANDLE_VALUE || !FindNextFileA(search->handle, &search->pending)) return false;
+    }
+    search->has_pending = false;
+    if (is_dot_entry(search->pending.cFileName)) continue;
+    fill_entry(search->pending, entry);
+    return true;
+  }
 }
 
-void find_close(FolderSearch* search) {
+void close_folder(FolderSearch* search) {
   if (!search) return;
   --counts.open_searches;
-  FindClose(reinterpret_cast<HANDLE>(search));
+  if (search->handle != INVALID_HANDLE_VALUE) FindClose(search->handle);
+  delete search;
 }
 
 Status copy_file(const char* from, const char* to) { return status_of(CopyFileA(from, to, FALSE)); }
