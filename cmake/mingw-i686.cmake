@@ -1,5 +1,7 @@
-# Cross build for 32-bit Windows with mingw-w64 (posix thread model); tests
-# run under Wine through the emulator wrapper.
+# Cross build for 32-bit Windows with mingw-w64 (posix thread model, which
+# GoogleTest needs); tests run under Wine through the emulator wrapper. The
+# shipped corvane.exe is built with cmake/mingw-i686-win32.cmake instead (see
+# cmake/win32-program.cmake).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
