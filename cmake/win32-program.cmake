@@ -21,11 +21,12 @@ if(CORVANE_PROGRAM_ONLY)
   set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/corvane.rc PROPERTIES
     OBJECT_DEPENDS ${CORVANE_MANIFEST_FILE})
 
-  add_executable(corvane platform/main_win32.cpp platform/msvcrt_fstat64_win32.cpp
+  add_executable(corvane ${corvane_main_source} platform/msvcrt_fstat64_win32.cpp
     ${CMAKE_CURRENT_BINARY_DIR}/corvane.rc)
   target_link_libraries(corvane PRIVATE corvane_core)
   set_target_properties(corvane PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CORVANE_PROGRAM_DIR})
-  # A GUI-subsystem program (no console window of its own, entry WinMain)
+  # A GUI-subsystem program (no console window of its own; mingw's start-up
+  # calls main there too)
   # whose header asks for Windows 4.0 (95, 98, NT 4 and later), stripped when
   # linked so that the file the tests run is the file that ships.
   target_link_options(corvane PRIVATE -mwindows -s

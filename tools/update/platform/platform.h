@@ -177,6 +177,11 @@ struct FolderLock;
 FolderLock* lock_folder(const char* folder, Status* why);
 void unlock_folder(FolderLock* lock);
 
+// The process's command line as one text, where the system keeps one
+// (Windows: GetCommandLineA). False where a program gets its arguments one by
+// one (POSIX).
+bool whole_command_line(std::string* line);
+
 // GetVersionExA: the platform id of the running system (2 for the NT line,
 // 1 for Windows 9x). False when the query fails or there is no such notion.
 bool query_platform_id(unsigned* platform_id);

@@ -466,6 +466,8 @@ void unlock_folder(FolderLock* lock) {
   delete lock;
 }
 
+bool whole_command_line(std::string*) { return false; }
+
 bool query_platform_id(unsigned*) {
   ++counts.platform_id_queries;
   return false;

@@ -274,6 +274,11 @@ void unlock_folder(FolderLock* lock) {
   delete lock;
 }
 
+bool whole_command_line(std::string* line) {
+  *line = GetCommandLineA();
+  return true;
+}
+
 bool query_platform_id(unsigned* platform_id) {
   ++counts.platform_id_queries;
   OSVERSIONINFOA info;

@@ -15,6 +15,15 @@ std::string command_line_tail(const char* command_line) {
   return std::string(reinterpret_cast<const char*>(p));
 }
 
+std::string joined_arguments(int argc, char** argv) {
+  std::string joined;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) joined += ' ';
+    joined += argv[i];
+  }
+  return joined;
+}
+
 std::string data_root_of(const std::string& run_parameter) { return folder_part(run_parameter); }
 
 std::string log_file_path(const std::string& data_root) { return data_root + "updateLog/" + "update.log"; }
