@@ -210,6 +210,9 @@ unsigned current_thread_id();
 // IsDBCSLeadByte for the system's code page; POSIX: always false.
 bool is_lead_byte(unsigned char byte);
 
+// The user's standard folders, as the shell-folder service knows them.
+enum class UserFolder { documents, videos, pictures, app_data };
+
 // The shell-folder library (SHFolder.dll), loaded at run time. POSIX stands in
 // with the desktop's user-dirs settings (XDG_DOCUMENTS_DIR and the others).
 struct ShellLibrary;
@@ -217,15 +220,17 @@ struct ShellLibrary;
 ShellLibrary* load_shell_library();
 // FreeLibrary.
 void free_shell_library(ShellLibrary* library);
-// GetProcAddress of "SHGetFolderPathA" or "SHGetFolderPathW": whether the
-// library has that entry point.
-bool shell_has_entry(ShellLibrary* library, const char* name);
-// SHGetFolderPathA(NULL, folder_id, NULL, 0, buffer): the call's result, 0 on
-// success. buffer holds kPathBuffer bytes.
-long shell_folder_path_narrow(ShellLibrary* library, int folder_id, char* buffer);
-// SHGetFolderPathW(NULL, folder_id, NULL, 0, wide) and, on success, wcstombs
-// of the answer into buffer (at most kPathBuffer - 1 bytes, terminated).
-long shell_folder_path_wide(ShellLibrary* library, int folder_id, char* buffer);
+// Whether the library has its narrow query (SHGetFolderPathA) and its wide
+// one (SHGetFolderPathW).
+bool shell_has_narrow_query(ShellLibrary* library);
+bool shell_has_wide_query(ShellLibrary* library);
+// The narrow query for a folder, with the system asked to create a missing
+// one when create is set: the call's result, 0 on success, the path in
+// buffer (kPathBuffer bytes).
+long shell_folder_path_narrow(ShellLibrary* library, UserFolder folder, bool create, char* buffer);
+// The wide query and, on success, wcstombs of the answer into buffer (at
+// most kPathBuffer - 1 bytes, terminated).
+long shell_folder_path_wide(ShellLibrary* library, UserFolder folder, bool create, char* buffer);
 
 // How often the system was asked for costly facts; lets tests prove that a
 // cached answer is not asked for again. open_searches: folder searches opened

@@ -538,22 +538,21 @@ std::string user_dirs_entry(const char* key, const std::string& home) {
   return value;
 }
 
-// The folder for a Windows folder id, or empty text when the id has none here.
-std::string user_folder(int folder_id) {
+// The folder the desktop settings name, or empty text when none is known.
+std::string user_folder(UserFolder folder) {
   const char* home_env = std::getenv("HOME");
   std::string home = home_env ? home_env : "";
   const char* key = nullptr;
   const char* fallback = nullptr;
-  switch (folder_id & 0xFF) {
-    case 0x05: key = "XDG_DOCUMENTS_DIR"; fallback = "/Documents"; break;
-    case 0x0E: key = "XDG_VIDEOS_DIR"; fallback = "/Videos"; break;
-    case 0x27: key = "XDG_PICTURES_DIR"; fallback = "/Pictures"; break;
-    case 0x1A: {
+  switch (folder) {
+    case UserFolder::documents: key = "XDG_DOCUMENTS_DIR"; fallback = "/Documents"; break;
+    case UserFolder::videos: key = "XDG_VIDEOS_DIR"; fallback = "/Videos"; break;
+    case UserFolder::pictures: key = "XDG_PICTURES_DIR"; fallback = "/Pictures"; break;
+    case UserFolder::app_data: {
       const char* config = std::getenv("XDG_CONFIG_HOME");
       if (config && *config) return config;
       return home.empty() ? std::string() : home + "/.config";
     }
-    default: return std::string();
   }
   std::string path = user_dirs_entry(key, home);
   if (path.empty()) {
@@ -573,26 +572,25 @@ ShellLibrary* load_shell_library() {
 
 void free_shell_library(ShellLibrary*) {}
 
-bool shell_has_entry(ShellLibrary* library, const char* name) {
-  // The narrow query only: Linux paths are bytes already.
-  return library && std::strcmp(name, "SHGetFolderPathA") == 0;
-}
+bool shell_has_narrow_query(ShellLibrary* library) { return library != nullptr; }
 
-long shell_folder_path_narrow(ShellLibrary* library, int folder_id, char* buffer) {
-  constexpr int kCreateFlag = 0x8000;
+// Linux paths are bytes already: there is no wide query.
+bool shell_has_wide_query(ShellLibrary*) { return false; }
+
+long shell_folder_path_narrow(ShellLibrary* library, UserFolder folder, bool create, char* buffer) {
   buffer[0] = '\0';
   if (!library) return 1;
-  std::string path = user_folder(folder_id);
+  std::string path = user_folder(folder);
   if (path.empty() || path.size() >= kPathBuffer) return 1;
   struct stat status;
   if (stat(path.c_str(), &status) != 0) {
-    if (!(folder_id & kCreateFlag) || mkdir(path.c_str(), 0777) != 0) return 1;
+    if (!create || mkdir(path.c_str(), 0777) != 0) return 1;
   }
   std::memcpy(buffer, path.c_str(), path.size() + 1);
   return 0;
 }
 
-long shell_folder_path_wide(ShellLibrary*, int, char* buffer) {
+long shell_folder_path_wide(ShellLibrary*, UserFolder, bool, char* buffer) {
   buffer[0] = '\0';
   return 1;
 }

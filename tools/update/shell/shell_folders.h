@@ -22,9 +22,10 @@ struct ShellFolders {
 // created when missing; "C:/" when the documents folder cannot be found.
 std::string user_data_folder(ShellFolders& folders);
 
-// One query by folder id; empty text on any failure or when the answer names
-// no existing folder (the wide query is the second try).
-std::string folder_path(platform::ShellLibrary* library, int folder_id);
+// One query for a folder, with the system asked to create a missing one when
+// create is set; empty text on any failure or when the answer names no
+// existing folder (the wide query is the second try).
+std::string folder_path(platform::ShellLibrary* library, platform::UserFolder folder, bool create);
 
-// folder_path, and when that is empty, the documents folder (id 5).
-std::string folder_path_or_documents(platform::ShellLibrary* library, int folder_id);
+// folder_path without creating, and when that is empty, the documents folder.
+std::string folder_path_or_documents(platform::ShellLibrary* library, platform::UserFolder folder);
