@@ -7,8 +7,6 @@
 #include "fs/path_text.h"
 #include "platform/platform.h"
 
-void (*folder_tree_entry_hook)(const char* entry_path) = nullptr;
-
 namespace {
 
 using platform::EntryKind;
@@ -25,15 +23,12 @@ bool compose(char (&out)[kPathBuffer], const char* folder, const char* name, con
   return false;
 }
 
-void entry_hook(const char* path) {
-  if (folder_tree_entry_hook) folder_tree_entry_hook(path);
-}
-
 // One level of a walk. It lives in the frame that starts the guard, so that
 // after a fault has cut the level short the search can still be closed there.
 struct Level {
   const char* source;  // the folder walked
   const char* target;  // copy only: the folder filled
+  EntryHook hook;      // null but in tests
   FolderSearch* volatile search;
   int result;
   platform::Status failure;  // the first failure of this level or below
@@ -71,7 +66,7 @@ bool open_search(Level& level) {
   return level.search != nullptr;
 }
 
-int copy_tree_level(const char* source, const char* target, platform::Status* first_failure);
+int copy_tree_level(const char* source, const char* target, EntryHook hook, platform::Status* first_failure);
 
 // A link is copied as a link where the system has links of its own; where it
 // does not (Windows 98), the copy takes what the link points to.
@@ -87,7 +82,7 @@ platform::Status copy_entry(const Level& level, const FolderEntry& entry) {
   char to[kPathBuffer];
   if (!compose(from, level.source, entry.name, tail) || !compose(to, level.target, entry.name, tail))
     return platform::too_long();
-  entry_hook(from);
+  if (level.hook) level.hook(from);
   if (entry.kind == EntryKind::link) {
     platform::Status linked = platform::copy_link(from, to);
     if (linked.failure != platform::Failure::not_supported) return linked;
@@ -96,7 +91,7 @@ platform::Status copy_entry(const Level& level, const FolderEntry& entry) {
   platform::Status made = platform::create_folder(to);
   if (!made.ok() && made.failure != platform::Failure::exists) return made;
   platform::Status below = platform::kOk;
-  copy_tree_level(from, to, &below);
+  copy_tree_level(from, to, level.hook, &below);
   return below;
 }
 
@@ -115,19 +110,19 @@ bool walk_entries(Level& level, platform::Status (*act)(const Level&, const Fold
 
 void copy_level(void* context) { walk_entries(*static_cast<Level*>(context), copy_entry); }
 
-int copy_tree_level(const char* source, const char* target, platform::Status* first_failure) {
-  Level level = {source, target, nullptr, 1, platform::kOk};
+int copy_tree_level(const char* source, const char* target, EntryHook hook, platform::Status* first_failure) {
+  Level level = {source, target, hook, nullptr, 1, platform::kOk};
   return run_level(copy_level, level, first_failure);
 }
 
-int delete_tree_level(const char* folder, platform::Status* first_failure);
+int delete_tree_level(const char* folder, EntryHook hook, platform::Status* first_failure);
 
 platform::Status delete_entry(const Level& level, const FolderEntry& entry) {
   const bool folder = entry.kind == EntryKind::folder || entry.kind == EntryKind::mount;
   char path[kPathBuffer];
   // A link is named without a trailing "/" so that it is the link that goes.
   if (!compose(path, level.source, entry.name, folder ? "/" : "")) return platform::too_long();
-  entry_hook(path);
+  if (level.hook) level.hook(path);
   switch (entry.kind) {
     case EntryKind::link:
       return platform::remove_link(path);
@@ -136,7 +131,7 @@ platform::Status delete_entry(const Level& level, const FolderEntry& entry) {
       return platform::Status{platform::Failure::mount_point, 0};
     case EntryKind::folder: {
       platform::Status below = platform::kOk;
-      delete_tree_level(path, &below);
+      delete_tree_level(path, level.hook, &below);
       return below;
     }
     case EntryKind::file:
@@ -157,8 +152,8 @@ void delete_level(void* context) {
   if (!removed.ok() && level.result == 1) fail(level, removed);
 }
 
-int delete_tree_level(const char* folder, platform::Status* first_failure) {
-  Level level = {folder, nullptr, nullptr, 1, platform::kOk};
+int delete_tree_level(const char* folder, EntryHook hook, platform::Status* first_failure) {
+  Level level = {folder, nullptr, hook, nullptr, 1, platform::kOk};
   return run_level(delete_level, level, first_failure);
 }
 
@@ -180,12 +175,12 @@ bool remove_if_link(const char* folder, int* result, platform::Status* first_fai
 
 }  // namespace
 
-int copy_folder_tree(const char* source, const char* target, platform::Status* first_failure) {
-  return copy_tree_level(source, target, first_failure);
+int copy_folder_tree(const char* source, const char* target, platform::Status* first_failure, EntryHook hook) {
+  return copy_tree_level(source, target, hook, first_failure);
 }
 
-int delete_folder_tree(const char* folder, platform::Status* first_failure) {
+int delete_folder_tree(const char* folder, platform::Status* first_failure, EntryHook hook) {
   int result = 0;
   if (remove_if_link(folder, &result, first_failure)) return result;
-  return delete_tree_level(folder, first_failure);
+  return delete_tree_level(folder, hook, first_failure);
 }

@@ -13,7 +13,12 @@
 // Sub-folders are created with make_folder (an existing one is reused);
 // existing target files are overwritten. Where the system has links of its
 // own (POSIX), a link is copied as a link. 0 when source cannot be searched.
-int copy_folder_tree(const char* source, const char* target, platform::Status* first_failure = nullptr);
+// Called with the path of each entry before a walk acts on it; tests pass one
+// that raises a fault or an exception inside a level.
+using EntryHook = void (*)(const char* entry_path);
+
+int copy_folder_tree(const char* source, const char* target, platform::Status* first_failure = nullptr,
+                     EntryHook hook = nullptr);
 
 // Deletes everything below folder, read-only files included, then folder
 // itself. A link (symbolic link, junction) is removed as itself and never
@@ -22,8 +27,4 @@ int copy_folder_tree(const char* source, const char* target, platform::Status* f
 // system is mounted is left alone, as is anything else whose deletion fails,
 // and so are the folders that hold it. 0 when folder cannot be searched (then
 // nothing is changed).
-int delete_folder_tree(const char* folder, platform::Status* first_failure = nullptr);
-
-// Called with the path of each entry before the walk acts on it. Null in the
-// program; tests set it to raise a fault or an exception inside one level.
-extern void (*folder_tree_entry_hook)(const char* entry_path);
+int delete_folder_tree(const char* folder, platform::Status* first_failure = nullptr, EntryHook hook = nullptr);

@@ -82,17 +82,18 @@ class FolderTreeTest : public ::testing::Test {
     previous_ = fs::current_path();
     folder_ = test_support::make_temp_folder();
     fs::current_path(folder_);
-    open_searches_ = platform::call_counts().open_searches;
+    open_handles_ = test_support::open_handle_count();
   }
   void TearDown() override {
-    folder_tree_entry_hook = nullptr;
-    EXPECT_EQ(platform::call_counts().open_searches, open_searches_) << "a folder search was left open";
+    if (open_handles_ >= 0) {
+      EXPECT_EQ(test_support::open_handle_count(), open_handles_) << "a folder listing was left open";
+    }
     fs::current_path(previous_);
     test_support::remove_tree(folder_);
   }
   fs::path previous_;
   std::string folder_;
-  unsigned open_searches_ = 0;
+  int open_handles_ = -1;
 };
 
 TEST_F(FolderTreeTest, CopyOfEmptyOrMissingSource) {
@@ -234,20 +235,18 @@ TEST_F(FolderTreeTest, FaultInsideALevelEndsOnlyThatLevel) {
     build(dst, {});
     build(doomed, kTree);
     trouble = c.trouble;
-    folder_tree_entry_hook = make_trouble;
 
-    EXPECT_EQ(copy_folder_tree(src.c_str(), dst.c_str()), 0);
+    EXPECT_EQ(copy_folder_tree(src.c_str(), dst.c_str(), nullptr, make_trouble), 0);
     std::map<std::string, std::string> copied = {
         {"a", "a"}, {"sub/", ""}, {"sub/b", "sub/b"}, {"sub/deeper/", ""}, {"z", "z"}};
     EXPECT_EQ(tree_of(dst), copied);
 
-    EXPECT_EQ(delete_folder_tree(doomed.c_str()), 0);
+    EXPECT_EQ(delete_folder_tree(doomed.c_str(), nullptr, make_trouble), 0);
     std::map<std::string, std::string> left = {
         {"sub/", ""}, {"sub/deeper/", ""}, {"sub/deeper/boom", "sub/deeper/boom"}};
     EXPECT_EQ(tree_of(doomed), left);
 
     // The guard leaves nothing behind: the same walks without trouble succeed.
-    folder_tree_entry_hook = nullptr;
     EXPECT_EQ(copy_folder_tree(src.c_str(), dst.c_str()), 1);
     EXPECT_EQ(tree_of(dst), tree_of(src));
     EXPECT_EQ(delete_folder_tree(doomed.c_str()), 1);
@@ -259,11 +258,10 @@ TEST_F(FolderTreeTest, FaultInTheNamedFolderYieldsZero) {
   build("src/", {"deeper/", "deeper/boom"});
   build("dst/", {});
   trouble = Trouble::null_write;
-  folder_tree_entry_hook = make_trouble;
   // The hook faults at an entry of the named folder: the top level ends.
-  EXPECT_EQ(copy_folder_tree("src/deeper/", "dst/"), 0);
+  EXPECT_EQ(copy_folder_tree("src/deeper/", "dst/", nullptr, make_trouble), 0);
   EXPECT_TRUE(tree_of("dst/").empty());
-  EXPECT_EQ(delete_folder_tree("src/deeper/"), 0);
+  EXPECT_EQ(delete_folder_tree("src/deeper/", nullptr, make_trouble), 0);
   EXPECT_TRUE(exists("src/deeper/boom"));
 }
 

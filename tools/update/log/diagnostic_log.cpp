@@ -19,8 +19,6 @@ boost::mutex* log_lock = nullptr;
 int live_logs = 0;
 int log_enabled = 0;
 
-LogClock log_clock = &boost::posix_time::microsec_clock::local_time;
-
 // vsnprintf that always terminates and cuts at size - 1 characters.
 void format_cut(char* out, std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
 void format_cut(char* out, std::size_t size, const char* format, ...) {
@@ -49,9 +47,9 @@ void keep_line_end(char* text, std::size_t size, const char* format) {
 
 // The local time now; "not a date-time" when it cannot be had, so that the
 // elapsed time of every line reads as zero instead of the process ending.
-boost::posix_time::ptime now_or_unknown() {
+boost::posix_time::ptime now_or_unknown(LogClock clock) {
   try {
-    return log_clock();
+    return clock();
   } catch (...) {
     return boost::posix_time::ptime(boost::posix_time::not_a_date_time);
   }
@@ -62,7 +60,7 @@ boost::posix_time::ptime now_or_unknown() {
 // the text is then written with a zero prefix.
 std::int64_t elapsed_microseconds(const DiagnosticLog& log) {
   try {
-    boost::posix_time::time_duration elapsed = now_or_unknown() - log.start_time;
+    boost::posix_time::time_duration elapsed = now_or_unknown(log.clock) - log.start_time;
     if (elapsed.is_special()) return 0;
     return elapsed.total_microseconds();
   } catch (...) {
@@ -94,8 +92,12 @@ void write_to_sink(const DiagnosticLog& log, const char* text) {
 }  // namespace
 
 DiagnosticLog::DiagnosticLog()
-    : file_path{}, mode(LogMode::DebugOutput), show_elapsed(false), show_thread_id(false),
-      start_time(now_or_unknown()) {
+    : clock(&boost::posix_time::microsec_clock::local_time),
+      file_path{},
+      mode(LogMode::DebugOutput),
+      show_elapsed(false),
+      show_thread_id(false),
+      start_time(now_or_unknown(clock)) {
   if (live_logs++ == 0) log_lock = new boost::mutex();
 }
 
@@ -206,5 +208,3 @@ const char* run_time_stamp() {
   format_time_stamp(std::localtime(&now), stamp, sizeof stamp);
   return stamp;
 }
-
-void set_log_clock(LogClock clock) { log_clock = clock; }

@@ -15,6 +15,10 @@
 // Where a log's texts go. Any other value is stored and sends texts nowhere.
 enum class LogMode : std::int32_t { DebugOutput = 0, Console = 1, File = 2 };
 
+// The clock the elapsed time is read from: the local time, whose conversion
+// may fail (then it throws). A field of the log, so that tests can make it fail.
+using LogClock = boost::posix_time::ptime (*)();
+
 struct DiagnosticLog {
   DiagnosticLog();
   ~DiagnosticLog();
@@ -29,6 +33,7 @@ struct DiagnosticLog {
   void set_show_elapsed(bool on);
   void set_show_thread_id(bool on);
 
+  LogClock clock;
   char file_path[platform::kPathBuffer];
   LogMode mode;
   bool show_elapsed;
@@ -64,7 +69,3 @@ void format_time_stamp(const std::tm* local, char* out, std::size_t size);
 void compose_prefixed_text(char* out, std::size_t size, std::int64_t elapsed_microseconds,
                            const unsigned* thread_id, const char* message);
 
-// The clock the elapsed time is read from; tests replace it to make the
-// local-time conversion fail.
-using LogClock = boost::posix_time::ptime (*)();
-void set_log_clock(LogClock clock);

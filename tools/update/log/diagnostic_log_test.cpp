@@ -27,7 +27,7 @@ class DiagnosticLogTest : public ::testing::Test {
   }
   void TearDown() override {
     set_log_enabled(0);
-    set_log_clock(&boost::posix_time::microsec_clock::local_time);
+    main_log().clock = &boost::posix_time::microsec_clock::local_time;
     main_log().set_file_path("");
     main_log().set_show_elapsed(false);
     main_log().set_show_thread_id(false);
@@ -120,7 +120,7 @@ boost::posix_time::ptime failing_clock() { throw std::runtime_error("could not c
 
 TEST_F(DiagnosticLogTest, ClockFailureWritesTheTextWithAZeroPrefix) {
   main_log().set_show_elapsed(true);
-  set_log_clock(&failing_clock);
+  main_log().clock = &failing_clock;
   log_printf("still here");
   EXPECT_EQ(read_file(log_path_), " 0m 00.00s: still here");
 }

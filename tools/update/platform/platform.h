@@ -232,16 +232,6 @@ long shell_folder_path_narrow(ShellLibrary* library, UserFolder folder, bool cre
 // most kPathBuffer - 1 bytes, terminated).
 long shell_folder_path_wide(ShellLibrary* library, UserFolder folder, bool create, char* buffer);
 
-// How often the system was asked for costly facts; lets tests prove that a
-// cached answer is not asked for again. open_searches: folder searches opened
-// by open_folder and not yet closed, so tests can prove every one is closed.
-struct CallCounts {
-  unsigned platform_id_queries;
-  unsigned shell_library_loads;
-  unsigned open_searches;
-};
-const CallCounts& call_counts();
-
 // Runs body(context) so that a C++ exception or a system fault (access
 // violation, bus error) raised inside it ends body and returns false instead
 // of ending the process. Guards nest; each fault returns from the innermost

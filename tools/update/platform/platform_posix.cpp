@@ -27,8 +27,6 @@ namespace platform {
 
 namespace {
 
-CallCounts counts = {0, 0, 0};
-
 Failure failure_of(int error) {
   switch (error) {
     case 0: return Failure::none;
@@ -302,7 +300,6 @@ FolderSearch* open_folder(const char* folder, const char* prefix, Status* why) {
   search->device = status.st_dev;
   std::memcpy(search->folder_path, folder, folder_length + 1);
   std::memcpy(search->prefix, prefix, prefix_length + 1);
-  ++counts.open_searches;
   *why = kOk;
   return search;
 }
@@ -311,7 +308,6 @@ bool next_entry(FolderSearch* search, FolderEntry* entry) { return next_match(se
 
 void close_folder(FolderSearch* search) {
   if (!search) return;
-  --counts.open_searches;
   closedir(search->folder);
   delete search;
 }
@@ -469,7 +465,6 @@ void unlock_folder(FolderLock* lock) {
 bool whole_command_line(std::string*) { return false; }
 
 bool query_platform_id(unsigned*) {
-  ++counts.platform_id_queries;
   return false;
 }
 
@@ -566,7 +561,6 @@ std::string user_folder(UserFolder folder) {
 }  // namespace
 
 ShellLibrary* load_shell_library() {
-  ++counts.shell_library_loads;
   return &user_dirs;
 }
 
@@ -594,8 +588,6 @@ long shell_folder_path_wide(ShellLibrary*, UserFolder, bool, char* buffer) {
   buffer[0] = '\0';
   return 1;
 }
-
-const CallCounts& call_counts() { return counts; }
 
 // The fault guard: a signal handler for the fault signals, installed while the
 // outermost guard runs, jumps back to the innermost guard of the thread that

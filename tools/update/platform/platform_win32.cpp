@@ -13,8 +13,6 @@ namespace platform {
 
 namespace {
 
-CallCounts counts = {0, 0, 0};
-
 Failure failure_of(DWORD error) {
   switch (error) {
     case ERROR_SUCCESS: return Failure::none;
@@ -134,7 +132,6 @@ FolderSearch* open_folder(const char* folder, const char* prefix, Status* why) {
     delete search;
     return nullptr;
   }
-  ++counts.open_searches;
   *why = kOk;
   return search;
 }
@@ -153,7 +150,6 @@ bool next_entry(FolderSearch* search, FolderEntry* entry) {
 
 void close_folder(FolderSearch* search) {
   if (!search) return;
-  --counts.open_searches;
   if (search->handle != INVALID_HANDLE_VALUE) FindClose(search->handle);
   delete search;
 }
@@ -280,7 +276,6 @@ bool whole_command_line(std::string* line) {
 }
 
 bool query_platform_id(unsigned* platform_id) {
-  ++counts.platform_id_queries;
   OSVERSIONINFOA info;
   std::memset(&info, 0, sizeof info);
   info.dwOSVersionInfoSize = 148;  // sizeof(OSVERSIONINFOA)
@@ -330,7 +325,6 @@ unsigned current_thread_id() { return GetCurrentThreadId(); }
 bool is_lead_byte(unsigned char byte) { return IsDBCSLeadByte(byte) != 0; }
 
 ShellLibrary* load_shell_library() {
-  ++counts.shell_library_loads;
   return reinterpret_cast<ShellLibrary*>(LoadLibraryA("SHFolder.dll"));
 }
 
@@ -385,8 +379,6 @@ long shell_folder_path_wide(ShellLibrary* library, UserFolder folder, bool creat
   buffer[kPathBuffer - 1] = '\0';
   return result;
 }
-
-const CallCounts& call_counts() { return counts; }
 
 // The fault guard: a frame-based handler on the thread's handler chain
 // (fs:[0]) while the body runs, as __try/__except registers one. Handlers

@@ -47,6 +47,11 @@ bool mount_scratch_file_system(const std::string& path, bool on);
 // Makes link a symbolic link to target (a file or a folder; POSIX only).
 bool make_link(const std::string& link, const std::string& target);
 
+// How many files, folders and other system objects this process holds open
+// (POSIX: its file descriptors; Windows: its handles); -1 where that cannot be
+// told. Lets a test prove that every folder listing was closed.
+int open_handle_count();
+
 // Sets (or, with an empty value, removes) an environment variable of this
 // process; programs it starts inherit it.
 void set_environment(const std::string& name, const std::string& value);

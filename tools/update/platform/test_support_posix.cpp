@@ -1,6 +1,7 @@
 // Test helpers on POSIX.
 #include "platform/test_support.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -80,6 +81,15 @@ int wait_process(StartedProcess* process) {
   delete process;
   if (done < 0 || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
+}
+
+int open_handle_count() {
+  DIR* descriptors = opendir("/proc/self/fd");
+  if (!descriptors) return -1;
+  int count = 0;
+  while (readdir(descriptors)) ++count;
+  closedir(descriptors);
+  return count;
 }
 
 bool set_immutable(const std::string& path, bool on) {

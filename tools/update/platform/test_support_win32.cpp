@@ -76,6 +76,16 @@ bool mount_scratch_file_system(const std::string&, bool) { return false; }
 
 bool make_link(const std::string&, const std::string&) { return false; }
 
+int open_handle_count() {
+  // Looked up: the call is newer than some systems the program runs on.
+  typedef BOOL(WINAPI * HandleCount)(HANDLE, PDWORD);
+  auto handle_count = reinterpret_cast<HandleCount>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcessHandleCount")));
+  DWORD count = 0;
+  if (!handle_count || !handle_count(GetCurrentProcess(), &count)) return -1;
+  return static_cast<int>(count);
+}
+
 // Windows has no immutable entries of this kind.
 bool set_immutable(const std::string&, bool) { return false; }
 
