@@ -39,8 +39,19 @@ struct Entry {
   std::string source;  // the new version, in the release
   std::string target;  // the name in the application folder
   std::string backup;  // the old version's place in the backup folder
-  Kind old_kind;
+  Kind old_kind;       // unknown until asked for
+  bool old_known;
 };
+
+// The kind of the old entry, asked of the system the first time it matters.
+// Asked before the old entry moves.
+Kind old_kind(Entry& entry) {
+  if (!entry.old_known) {
+    entry.old_kind = kind_of(entry.target);
+    entry.old_known = true;
+  }
+  return entry.old_kind;
+}
 
 const char* text(const std::string& s) { return s.c_str(); }
 
@@ -54,35 +65,30 @@ bool same_entry(const std::string& a, const std::string& b) {
          first == second;
 }
 
-// The folder above the backup path, created when missing. The backup folder
-// itself is made once per pass; deeper levels (a nested name) when needed.
-Status make_backup_parent(PassFolders& folders, const Entry& entry) {
-  if (!folders.backup_made) {
-    Status made = make_parent_folders(folders.backup);
-    if (!made.ok()) return made;
-    folders.backup_made = true;
-  }
-  if (folder_part(entry.backup) == folders.backup) return platform::kOk;
-  return make_parent_folders(entry.backup);
-}
-
-// Moves the old entry into the backup folder. A folder on either side moves
-// now or not at all: moved at the restart, a folder would take the new files
-// copied into it along into the backup. A file that cannot be moved now stays
-// for the restart. False, with the log line, when the name must stay as it is.
-bool back_up(PassFolders& folders, const Entry& entry, bool new_is_folder, OldVersion* old_version,
-             Status* backup_failure) {
-  Status made = make_backup_parent(folders, entry);
-  if (!made.ok()) {
-    log_printf("Backup failed, not replaced: %s (%s)\n", text(entry.target), text(why(made)));
-    return false;
-  }
+// Moves the old entry into the backup folder. The move is tried first: for
+// the usual name it is all the work there is, and only when it fails is the
+// system asked why (no old entry; the backup path's folder missing). A folder
+// on either side moves now or not at all: moved at the restart, a folder
+// would take the new files copied into it along into the backup. A file that
+// cannot be moved now stays for the restart. False, with the log line, when
+// the name must stay as it is.
+bool back_up(Entry& entry, bool new_is_folder, OldVersion* old_version, Status* backup_failure) {
   Status moved = platform::move_entry(entry.target.c_str(), entry.backup.c_str());
+  if (!moved.ok() && moved.failure == Failure::not_found) {
+    if (old_kind(entry) == Kind::missing) return true;  // a new name: nothing to back up
+    // The folders above the backup path are made when first needed.
+    Status made = make_parent_folders(entry.backup);
+    if (!made.ok()) {
+      log_printf("Backup failed, not replaced: %s (%s)\n", text(entry.target), text(why(made)));
+      return false;
+    }
+    moved = platform::move_entry(entry.target.c_str(), entry.backup.c_str());
+  }
   if (moved.ok()) {
     *old_version = OldVersion::backed_up;
     return true;
   }
-  if (entry.old_kind != Kind::folder && !new_is_folder) {
+  if (old_kind(entry) != Kind::folder && !new_is_folder) {
     *old_version = OldVersion::still_there;
     *backup_failure = moved;
     return true;
@@ -133,7 +139,7 @@ Status make_target_parent(PassFolders& folders, const Entry& entry) {
   return made;
 }
 
-void put_file(PassFolders& folders, const Entry& entry, OldVersion old_version, const Status& backup_failure) {
+void put_file(PassFolders& folders, Entry& entry, OldVersion old_version, const Status& backup_failure) {
   if (old_version == OldVersion::still_there) {
     replace_file_at_restart(entry, backup_failure, true);
     return;
@@ -164,7 +170,7 @@ void put_file(PassFolders& folders, const Entry& entry, OldVersion old_version, 
     log_printf("Copy file failed: %s (%s)\n", text(entry.source), text(why(placed)));
     return;
   }
-  if (entry.old_kind == Kind::folder)
+  if (old_kind(entry) == Kind::folder)  // asked now that it is back in its place
     log_printf("Copy file failed: %s (%s)\n", text(entry.source), text(why(placed)));
   else
     replace_file_at_restart(entry, placed, false);
@@ -247,19 +253,20 @@ void replace_name(PassFolders& folders, const std::string& configured_name) {
   }
   entry.target = folders.app + name;
   entry.backup = folders.backup + name;
-  entry.old_kind = kind_of(entry.target);
+  entry.old_known = false;
   const bool new_is_folder = new_kind == Kind::folder;
   // A source that is the target itself (through a link, or a folder mounted
-  // twice) would be moved away and then deleted with the release.
-  if (entry.old_kind != Kind::missing && new_kind != Kind::file && same_entry(entry.source, entry.target)) {
+  // twice) would be moved away and then deleted with the release. A file can
+  // be the target only as a second name of the same content, which moving
+  // leaves whole.
+  if (new_kind != Kind::file && old_kind(entry) != Kind::missing && same_entry(entry.source, entry.target)) {
     log_printf("Name refused, source and target are the same entry: %s\n", text(configured_name));
     return;
   }
 
   OldVersion old_version = OldVersion::none;
   Status backup_failure = platform::kOk;
-  if (entry.old_kind != Kind::missing && !back_up(folders, entry, new_is_folder, &old_version, &backup_failure))
-    return;
+  if (!back_up(entry, new_is_folder, &old_version, &backup_failure)) return;
   if (new_is_folder)
     put_folder(folders, entry, old_version);
   else

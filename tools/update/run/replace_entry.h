@@ -16,7 +16,6 @@ struct PassFolders {
   std::string unzip;          // the unpacked release
   std::string backup;         // the application's backup folder, updateTemp/
   std::string set_aside;      // where replaced folders' sources go to be deleted
-  bool backup_made = false;   // the backup folder is known to exist
   std::string parent_made;    // the folder that last held a new file, known to exist
   unsigned sources_set_aside = 0;
 };
