@@ -43,8 +43,8 @@ struct Entry {
   bool old_known;
 };
 
-// The kind of the old entry, asked of the system the first time it matters.
-// Asked before the old entry moves.
+// The kind of the old entry, asked of the system the first time it matters,
+// always while the old entry stands at its name.
 Kind old_kind(Entry& entry) {
   if (!entry.old_known) {
     entry.old_kind = kind_of(entry.target);
