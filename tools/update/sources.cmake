@@ -28,6 +28,7 @@ set(corvane_main_source run/main.cpp)
 set(corvane_test_support_sources
   platform/test_support.cpp
   platform/test_support_${CORVANE_PLATFORM}.cpp
+  testing/log_lines.cpp
   testing/trees.cpp)
 
 # One test program per file, named after it, grouped by room.

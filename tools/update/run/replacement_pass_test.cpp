@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "platform/test_support.h"
+#include "testing/log_lines.h"
 #include "testing/trees.h"
 
 namespace {
@@ -25,7 +26,7 @@ using test_support::write_file;
 using testing_trees::make_tree;
 using testing_trees::snapshot;
 using testing_trees::Tree;
-using Lines = std::vector<std::string>;
+using testing_logs::Lines;
 
 // The folders of one test, below a fresh temporary folder:
 //   app/            the application folder
@@ -65,7 +66,7 @@ class ReplacementPassTest : public ::testing::Test {
   int run() { return test_support::run_corvane(config_path()); }
 
   // The pass's log lines, without time prefixes and configuration lines.
-  Lines log_lines() { return testing_trees::pass_log_lines(log_path()); }
+  Lines log_lines() { return testing_logs::pass_log_lines(log_path()); }
 
   // Puts the temporary folder, with an empty release, on another file system,
   // so that a new folder is copied rather than moved in one rename; POSIX
@@ -454,7 +455,7 @@ TEST_F(ReplacementPassTest, AConfigurationThatWouldDestroyItsOwnReleaseChangesNo
     after.erase(after.find(fs::relative(data + "updateLog/update.log", folder).generic_string()));
     before.erase(before.find(fs::relative(data + "updateLog/update.log", folder).generic_string()));
     EXPECT_EQ(after, before);
-    EXPECT_EQ(testing_trees::pass_log_lines(data + "updateLog/update.log"), (Lines{c.line + folder + c.refused}));
+    EXPECT_EQ(testing_logs::pass_log_lines(data + "updateLog/update.log"), (Lines{c.line + folder + c.refused}));
     test_support::remove_tree(folder);
   }
 }

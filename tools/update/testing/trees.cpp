@@ -34,31 +34,12 @@ Tree snapshot(const std::string& folder) {
       tree[relative] = "-> " + fs::read_symlink(it->path(), link_error).generic_string();
     else if (it->is_directory(link_error))
       tree[relative] = "/";
+    else if (!it->is_regular_file(link_error))
+      tree[relative] = "|";  // reading a pipe would wait for a writer
     else
       tree[relative] = test_support::read_file(it->path().generic_string());
   }
   return tree;
-}
-
-std::vector<std::string> pass_log_lines(const std::string& log_path) {
-  std::vector<std::string> lines;
-  std::string text = test_support::read_file(log_path);
-  std::string end = test_support::kTextLineEnd;
-  std::size_t start = text.rfind("Run param is: ");
-  if (start == std::string::npos) return lines;
-  start = text.find(end, start);
-  while (start != std::string::npos && start + end.size() < text.size()) {
-    start += end.size();
-    std::size_t stop = text.find(end, start);
-    std::string line = text.substr(start, stop == std::string::npos ? std::string::npos : stop - start);
-    std::size_t colon = line.find("s: ");
-    std::string body = colon == std::string::npos ? line : line.substr(colon + 3);
-    std::size_t key_end = body.find(" : ");
-    bool configuration_line = key_end != std::string::npos && body.find(' ') == key_end;
-    if (!configuration_line) lines.push_back(body);
-    start = stop;
-  }
-  return lines;
 }
 
 }  // namespace testing_trees

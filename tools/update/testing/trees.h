@@ -4,7 +4,6 @@
 
 #include <map>
 #include <string>
-#include <vector>
 
 namespace testing_trees {
 
@@ -15,12 +14,8 @@ using Tree = std::map<std::string, std::string>;
 void make_tree(const std::string& folder, const Tree& tree);
 
 // Every entry below folder; empty when folder does not exist. A link is shown
-// as "-> " and what it points to, and is not followed.
+// as "-> " and what it points to, and is not followed; anything neither file
+// nor folder (a pipe) as "|", and is never read.
 Tree snapshot(const std::string& folder);
-
-// The texts of the log lines after the last run's "Run param is: " line,
-// without their time prefixes and without the configuration's
-// "key : value" lines.
-std::vector<std::string> pass_log_lines(const std::string& log_path);
 
 }  // namespace testing_trees
