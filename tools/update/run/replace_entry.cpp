@@ -89,6 +89,13 @@ bool back_up(Entry& entry, bool new_is_folder, OldVersion* old_version, Status* 
     return true;
   }
   if (old_kind(entry) != Kind::folder && !new_is_folder) {
+    // Moved at the restart instead: the backup path's folder must be there
+    // by then.
+    Status made = make_parent_folders(entry.backup);
+    if (!made.ok()) {
+      log_printf("Backup failed, not replaced: %s (%s)\n", text(entry.target), text(why(made)));
+      return false;
+    }
     *old_version = OldVersion::still_there;
     *backup_failure = moved;
     return true;
