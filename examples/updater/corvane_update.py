@@ -307,14 +307,10 @@ def release_plan(archive, app, per_file, layout):
     for entry in entries:
         if is_reserved(entry.path.split("/")[0]):
             raise Refused("%r is the name of the application's backup or of the updater's records" % entry.path)
-    names = []
     if per_file:
         names = [entry.path for entry in entries if entry.kind != "folder"]
     else:
-        for entry in entries:
-            top = entry.path.split("/")[0]
-            if top not in names:
-                names.append(top)
+        names = union([], [entry.path.split("/")[0] for entry in entries])
     if not names:
         raise Refused("the archive holds nothing to list")
     return entries, names
@@ -416,14 +412,19 @@ def new_entries(app, names):
         for depth in range(1, len(parts) + 1):
             path = "/".join(parts[:depth])
             if not os.path.lexists(app + path):
-                if path not in entries:
-                    entries.append(path)
+                entries.append(path)
                 break
-    return entries
+    return union([], entries)
 
 
 def union(first, second):
-    return list(first) + [item for item in second if item not in set(first)]
+    """FIRST, then the items of SECOND that are not in it yet, in order."""
+    seen, out = set(), []
+    for item in list(first) + list(second):
+        if item not in seen:
+            seen.add(item)
+            out.append(item)
+    return out
 
 
 class WorkFolder:
@@ -820,20 +821,22 @@ def record_of(attempt, app, work, present):
     entries it would add; after an earlier attempt at the same release, the
     union of both (an entry that the first added has no old version)."""
     in_app = [name for name in present if os.path.lexists(app + name)]
+    in_app_set = set(in_app)
     record = {
         "format": 1, "kind": attempt.kind, "release": attempt.release, "state": "running",
         "work": work.path, "work_made": work.made, "work_chosen": work.chosen, "names": list(present),
-        "in_backup": in_app, "added": new_entries(app, [name for name in present if name not in set(in_app)]),
+        "in_backup": in_app, "added": new_entries(app, [name for name in present if name not in in_app_set]),
         "to_remove": attempt.to_remove, "removed": [], "restart": False, "leftovers": [], "kept": None,
     }
     record.update(attempt.extra)
     if attempt.is_retry():
         previous = attempt.previous
         earlier_added = previous.get("added", [])
+        earlier_added_set = set(earlier_added)
         record["in_backup"] = union(previous.get("in_backup", []),
-                                    [name for name in in_app if name not in earlier_added])
-        record["added"] = [entry for entry in union(earlier_added, record["added"])
-                           if entry not in record["in_backup"]]
+                                    [name for name in in_app if name not in earlier_added_set])
+        in_backup = set(record["in_backup"])
+        record["added"] = [entry for entry in union(earlier_added, record["added"]) if entry not in in_backup]
         record["names"] = union(previous.get("names", []), present)
         record["removed"] = list(previous.get("removed", []))
         record["restart"] = bool(previous.get("restart"))
@@ -889,7 +892,8 @@ def run_attempt(attempt, app, work, corvane, records, version=""):
     record["added"] = [entry for entry in record["added"] if os.path.lexists(app + entry)]
     record["in_backup"] = union(record["in_backup"], removed)
     record["removed"] = union(record["removed"], removed)
-    record["to_remove"] = [entry for entry in attempt.to_remove if entry not in removed]
+    taken_out = set(removed)
+    record["to_remove"] = [entry for entry in attempt.to_remove if entry not in taken_out]
     record["restart"] = record["restart"] or bool(outcome.restart)
     record["result"] = 2 if notes else outcome.code()
     record["state"] = "done"

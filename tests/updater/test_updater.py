@@ -425,6 +425,30 @@ class RollbackTest(Fixture):
                 self.assertExit(result, 0)
                 self.assertEqual(snapshot(self.app), new)
 
+    def test_a_rollback_that_did_not_put_everything_back_is_finished_by_the_next(self):
+        install(self.app, {"a": "a 1.0", "b": "b 1.0"})
+        self.assertExit(self.updater(self.zip("r.zip", [("a", "a 2.0"), ("b", "b 2.0"), ("c", "c 2.0")]),
+                                     self.app), 0)
+        self.make_immutable(os.path.join(self.app, "b"))
+        self.make_immutable(os.path.join(self.app, "c"))
+        result = self.updater("--rollback", self.app)
+        self.assertExit(result, 2)
+        self.assertIn("1 replaced now, 0 at the restart, 1 not replaced; 0 added entries taken out", result.stdout)
+        self.assertIn("not taken out: c", result.stdout)
+        work = self.work_folders()
+        self.assertEqual(len(work), 1, "the old version not put back waits in the work folder")
+        self.assertEqual(read(os.path.join(self.dir, work[0], "unzipTemp", "b")), "b 1.0")
+
+        for path in ("b", "c"):
+            self.release_immutable(os.path.join(self.app, path))
+        result = self.updater("--rollback", self.app)
+        self.assertExit(result, 0)
+        self.assertEqual(snapshot(self.app), {"a": "a 1.0", "b": "b 1.0"})
+        self.assertEqual(self.beside(), [])
+        self.assertExit(self.updater("--rollback", self.app), 0)
+        self.assertEqual(snapshot(self.app), {"a": "a 2.0", "b": "b 2.0", "c": "c 2.0"},
+                         "the finished rollback is undone whole")
+
     def test_without_an_update_there_is_nothing_to_roll_back(self):
         install(self.app, dict(V1, **{"updateTemp/myapp": "some backup"}))
         before = snapshot(self.app, leave_out=())
