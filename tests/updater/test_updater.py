@@ -656,6 +656,12 @@ class WindowsTest(Fixture):
                                               "Z:" + work + "unzipTemp/", "Z:" + app)
         self.assertEqual((outcome.now, outcome.restart, outcome.not_replaced), (["core.dll"], ["myapp.exe"], []))
         self.assertEqual(outcome.code(), 3)
+        # The restart carries out the queued moves now, while their paths
+        # still exist, so that none is left pending in the shared prefix.
+        subprocess.run(["wineboot", "-r"], capture_output=True, timeout=120)
+        subprocess.run(["wineserver", "-w"], capture_output=True, timeout=60)
+        self.assertEqual(read(app + "myapp.exe"), "app 1.1")
+        self.assertEqual(read(app + "updateTemp/myapp.exe"), "app 1.0")
 
 
 if __name__ == "__main__":
