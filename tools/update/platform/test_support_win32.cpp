@@ -89,22 +89,7 @@ int open_handle_count() {
 // Windows has no immutable entries of this kind.
 bool set_immutable(const std::string&, bool) { return false; }
 
-int run_process(const std::string& command_line) {
-  STARTUPINFOA startup;
-  ZeroMemory(&startup, sizeof startup);
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process;
-  std::string writable = command_line;
-  if (!CreateProcessA(nullptr, &writable[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process))
-    return -1;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return static_cast<int>(code);
-}
+int run_process(const std::string& command_line) { return wait_process(start_process(command_line)); }
 
 }  // namespace test_support
 
