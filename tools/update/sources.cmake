@@ -18,7 +18,9 @@ set(corvane_core_sources
   run/run.cpp
   shell/shell_folders.cpp
   platform/status_text.cpp
-  platform/platform_${CORVANE_PLATFORM}.cpp)
+  platform/platform_${CORVANE_PLATFORM}.cpp
+  platform/fault_guard_${CORVANE_PLATFORM}.cpp
+  platform/user_folders_${CORVANE_PLATFORM}.cpp)
 
 # The process entry, outside the library: test and fuzz programs bring their own.
 set(corvane_main_source run/main.cpp)

@@ -1,7 +1,7 @@
-// The operating-system primitives Corvane's algorithms are written against.
-// Each mirrors one Windows call; platform_win32.cpp makes that call, and
-// platform_posix.cpp gives the nearest POSIX equivalent with the same results.
-// Nothing outside this folder includes <windows.h> or POSIX headers.
+// The operating-system primitives Corvane's algorithms are written against:
+// intents with neutral results (a Status, an entry's kind, a user folder),
+// which the *_win32.cpp and *_posix.cpp files each translate from their own
+// system. Nothing outside this folder includes <windows.h> or POSIX headers.
 #pragma once
 
 #include <cstddef>
