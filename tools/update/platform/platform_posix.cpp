@@ -1,5 +1,5 @@
-// POSIX (Linux) implementation of the platform primitives: the nearest
-// equivalents of the Windows calls, keeping their results.
+// POSIX (Linux) side of the platform primitives: each intent carried out with
+// the system's own calls, and errno translated into a neutral Status.
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif

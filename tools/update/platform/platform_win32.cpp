@@ -1,5 +1,5 @@
-// Win32 implementation of the platform primitives: each is the Windows call
-// its declaration names, made once.
+// Win32 side of the platform primitives: each intent carried out with the
+// Windows calls it names, and GetLastError translated into a neutral Status.
 #include "platform/platform.h"
 #include "platform/status_text.h"
 
