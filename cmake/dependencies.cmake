@@ -13,7 +13,10 @@ if(CORVANE_PLATFORM STREQUAL "win32")
   target_compile_definitions(corvane_boost INTERFACE BOOST_ALL_NO_LIB BOOST_THREAD_USE_LIB)
 
   # TinyXML from Debian's patched source, fetched by scripts/setup.
-  set(TINYXML_SOURCE_DIR ${CMAKE_SOURCE_DIR}/build/deps/tinyxml CACHE PATH "TinyXML source folder")
+  # Where scripts/setup unpacks it: one folder, named in tinyxml-source-folder.txt.
+  file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/tinyxml-source-folder.txt tinyxml_folder LIMIT_COUNT 1)
+  get_filename_component(tinyxml_default ${CMAKE_CURRENT_LIST_DIR}/../${tinyxml_folder} ABSOLUTE)
+  set(TINYXML_SOURCE_DIR ${tinyxml_default} CACHE PATH "TinyXML source folder")
   if(NOT EXISTS ${TINYXML_SOURCE_DIR}/tinyxml.cpp)
     message(FATAL_ERROR "TinyXML source not found in ${TINYXML_SOURCE_DIR}: run scripts/setup")
   endif()
@@ -37,7 +40,9 @@ else()
 endif()
 
 # GoogleTest from its Debian sources, built with the same compiler as the code.
-set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+if(NOT CORVANE_PROGRAM_ONLY)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()

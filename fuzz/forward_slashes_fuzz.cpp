@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "shell/shell_folders.h"
+#include "fs/path_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string before(reinterpret_cast<const char*>(data), size);

@@ -1,54 +1,367 @@
 #!/usr/bin/env python3
 """A reference updater for Corvane: copy it into your application and adapt it.
 
-It takes a release archive (a zip whose top-level entries are the files and
-folders of the application that the release replaces) and the installed
-application folder, then:
+    corvane_update.py RELEASE.zip APP [--corvane PROGRAM] [options]
+    corvane_update.py --rollback APP [--corvane PROGRAM] [options]
 
-  1. unpacks the release into WORK/unzipTemp/ (WORK is a new temporary folder
-     unless --work names one; it must not hold an earlier release),
-  2. writes WORK/update_config.xml, listing the archive's top-level names,
-  3. creates WORK/updateLog/update.log, which switches Corvane's log on,
-  4. starts Corvane with the configuration's path and waits for it,
-  5. prints the log lines of this run and tells whether every name was
-     replaced now, waits for the next restart, or was not replaced; removes
-     its own temporary folder when every name was replaced now.
+An update:
+  1. checks the archive (its SHA-256 with --sha256, before anything else) and
+     refuses entries that would land outside the release, pass through a link
+     of the archive, or cannot be listed;
+  2. unpacks it into WORK/unzipTemp/, links as links. WORK is a new folder
+     beside APP, so that it lies on the application's file system and
+     Corvane's moves are renames; the system's temporary folder when APP's
+     parent folder is not writable; --work names one;
+  3. writes WORK/update_config.xml, listing the archive's top-level names, or
+     with --per-file every file of the archive as its own name (for a release
+     that holds only the files that changed);
+  4. waits for the application's process to exit (--wait-pid);
+  5. starts Corvane and counts the outcome lines of its log: exactly one for
+     every listed name; a name without one counts as not replaced;
+  6. prints a one-line summary, keeps the log of the run in APP/updateTemp.log
+     and removes WORK when every name was replaced now.
 
-Close the application before step 4: Corvane cannot move a file that is in
-use (Windows hands it to the next restart; Linux leaves it in place). Keep
-WORK until the next restart of the system when a line says "at restart": the
-new file waits there until the system moves it.
+An archive whose entries all lie in one folder (myapp-1.1/...) is unwrapped
+when the application has no entry of that folder's name but has some of the
+names inside it; when it has neither, the archive is refused as ambiguous
+(--layout wrapped or --layout flat then decides).
 
-Python 3 standard library only. Exit code: 0 when every name was replaced
-now, 3 when some wait for the restart, 2 when something was not replaced
-(or the configuration could not be loaded), 1 for a refused archive or
-arguments.
+A rollback puts back the old versions that the last update left in
+APP/updateTemp/: it runs Corvane with that backup as the release, so the
+versions it replaces land in updateTemp/ in turn and a second rollback undoes
+the first. The entries that the update added are moved into updateTemp/ too.
+
+The updater's records, beside the backup in APP:
+  updateTemp.log    the logs of the last update's runs, each with the verdict;
+  updateTemp.json   what the last update listed, backed up and added;
+  updateTemp.kept/  during a run only (or after one was cut short): the backups
+                    of an earlier attempt at the same release, which would
+                    otherwise be lost, since Corvane empties updateTemp/ at
+                    the start of every run. They are merged back after the
+                    run, the older version of a name winning.
+
+Exit code: 0 every name replaced now; 3 every name replaced, some at the next
+restart of the system (keep WORK until then); 2 something not replaced, or
+not known to be (WORK is kept: the new versions wait there; run the same
+command again); 1 refused before anything changed (arguments, archive,
+checksum, the application still running, nothing to roll back): everything
+the updater made is removed again.
+
+Python 3.6 or later, standard library only.
 """
 
 import argparse
+import hashlib
+import json
 import os
+import re
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
+import time
+import uuid
 import zipfile
+import zlib
 from xml.sax.saxutils import quoteattr
 
 # Corvane takes paths as bytes: on Windows in the system's code page (the
 # "ANSI" one), elsewhere as the file system's bytes (UTF-8 here).
 WINDOWS = os.name == "nt"
 PATH_ENCODING = "mbcs" if WINDOWS else "utf-8"
+LINE_END = b"\r\n" if WINDOWS else b"\n"
 
-# Outcome lines of Corvane's log that tell a name waits for the restart or was
-# not replaced; "Copy file: " and "Copy folder: " tell it was replaced now.
-AT_RESTART = ("Copy file at restart: ",)
-NOT_REPLACED = ("Copy file failed: ", "Copy folder failed: ", "Backup failed, not replaced: ",
-                "Folder in use, not replaced: ", "Name refused, it leads outside the application folder: ",
-                "Load config file failed.")
+BACKUP = "updateTemp"
+RECORD_LOG = "updateTemp.log"
+RECORD = "updateTemp.json"
+KEPT = "updateTemp.kept"
+
+# ---------------------------------------------------------------------------
+# Corvane's log
+
+# The outcome lines: every listed name that the release holds gets exactly
+# one. Each prefix is followed by the path the line is about: the new entry in
+# the release ("source", a folder's ending in "/"), the old entry in the
+# application ("target"), or the name as listed; a failure line then carries
+# " (<reason>)" (older programs wrote none).
+OUTCOMES = (
+    ("Copy file: ", "now", "source"),
+    ("Copy folder: ", "now", "source"),
+    ("Copy file at restart: ", "restart", "source"),
+    ("Copy file failed: ", "not", "source"),
+    ("Copy folder failed: ", "not", "source"),
+    ("Folder in use, not replaced: ", "not", "target"),
+    ("Backup failed, not replaced: ", "not", "target"),
+    ("Name refused, it leads outside the application folder: ", "not", "name"),
+    ("Name refused, it passes through a link: ", "not", "name"),
+    ("Name refused, source and target are the same entry: ", "not", "name"),
+)
+# Lines that end the run before any name: nothing was changed.
+WHOLE_RUN = (
+    "Load config file failed.",
+    "Another run is updating this application, nothing changed: ",
+    "Configuration refused, this entry holds the release, the configuration or the log: ",
+    "Configuration refused, the release holds the application folder: ",
+)
+# An old version that could not be moved back after a failed replacement is
+# only in the backup: the update is not done, and updateTemp/ must be kept.
+NOT_PUT_BACK = "Old version not put back, it is in: "
+# Lines that leave each name's outcome to its own line: the backup folder
+# still holds something old, the run went on without its lock, or part of a
+# failed folder copy stayed in the application.
+WARNINGS = ("Backup folder not emptied: ", "Run lock not taken, going on: ", "Partial copy not removed: ")
+ALERTS = (NOT_PUT_BACK,) + WARNINGS
+
+REPLACED_NOW = tuple(prefix for prefix, kind, _ in OUTCOMES if kind == "now")
+AT_RESTART = tuple(prefix for prefix, kind, _ in OUTCOMES if kind == "restart")
+NOT_REPLACED = tuple(prefix for prefix, kind, _ in OUTCOMES if kind == "not") + WHOLE_RUN + (NOT_PUT_BACK,)
+
+# " 0m 00.01s: ", or with a thread number " 0m 00.01s (2): ".
+TIME_PREFIX = re.compile(r" *\d+m \d\d\.\d\ds(?: \(\d+\))?: ")
 
 
-class RefusedArchive(Exception):
-    pass
+class Refused(Exception):
+    """Nothing was changed in the application: exit code 1."""
+
+
+class Outcome:
+    """What one run of Corvane did with the listed names, read from its log."""
+
+    def __init__(self):
+        self.ran = False  # the log has this run's "Run param is:" line
+        self.now, self.restart, self.not_replaced = [], [], []  # names
+        self.whole_run = None  # the line that ended the run before any name
+        self.not_put_back = []  # alert lines: an old version is only in the backup
+        self.warnings = []  # other alert lines
+        self.reports = []  # lines for the user: every outcome but "replaced now"
+
+    def code(self):
+        if not self.ran or self.whole_run or self.not_replaced or self.not_put_back:
+            return 2
+        return 3 if self.restart else 0
+
+    def summary(self):
+        return "%d replaced now, %d at the restart, %d not replaced" % (
+            len(self.now), len(self.restart), len(self.not_replaced))
+
+
+def line_text(line):
+    """The text of a log line behind its elapsed time; None for the header
+    and other lines without one."""
+    match = TIME_PREFIX.match(line)
+    return line[match.end():] if match else None
+
+
+def match_path(rest, paths):
+    """The name whose path begins REST, followed by nothing or by " (": a
+    reason follows the path, and a path may itself hold " (", so the longest
+    path that fits wins."""
+    if rest in paths:
+        return paths[rest]
+    cut = rest.rfind(" (")
+    while cut >= 0:
+        if rest[:cut] in paths:
+            return paths[rest[:cut]]
+        cut = rest.rfind(" (", 0, cut)
+    return None
+
+
+def read_outcome(lines, names, source_folder, app_folder):
+    """Counts the outcome lines of LINES (one run's log) for NAMES, the listed
+    names that the release holds. A name gets its outcome from exactly one
+    line that begins with an outcome's text and that name's exact path; with
+    none or several (a cut or glued line, say) it counts as not replaced."""
+    outcome = Outcome()
+    paths = {"source": {}, "target": {}, "name": {}}
+    for name in names:
+        paths["source"][source_folder + name] = name
+        paths["source"][source_folder + name + "/"] = name
+        paths["target"][app_folder + name] = name
+        paths["name"][name] = name
+    found = {name: [] for name in names}
+    for line in lines:
+        text = line_text(line)
+        if text is None:
+            continue
+        if text.startswith("Run param is: "):
+            outcome.ran = True
+        elif text.startswith(WHOLE_RUN):
+            outcome.whole_run = text
+        elif text.startswith(NOT_PUT_BACK):
+            outcome.not_put_back.append(text)
+        elif text.startswith(WARNINGS):
+            outcome.warnings.append(text)
+        else:
+            for prefix, kind, space in OUTCOMES:
+                if text.startswith(prefix):
+                    name = match_path(text[len(prefix):], paths[space])
+                    if name is None:
+                        outcome.reports.append("a line of no listed name: " + text)
+                    else:
+                        found[name].append((kind, text))
+                    break
+    for name in names:
+        if len(found[name]) == 1:
+            kind, text = found[name][0]
+            {"now": outcome.now, "restart": outcome.restart, "not": outcome.not_replaced}[kind].append(name)
+            if kind != "now":
+                outcome.reports.append(text)
+        else:
+            outcome.not_replaced.append(name)
+            if outcome.ran and not outcome.whole_run:
+                outcome.reports.append("%s: %d outcome lines in the log, counted as not replaced" %
+                                       (name, len(found[name])))
+    return outcome
+
+
+# ---------------------------------------------------------------------------
+# The archive
+
+
+class Entry:
+    """One entry of the archive: where it goes in the release, and its kind
+    ("file", "folder" or "link")."""
+
+    def __init__(self, info, path, kind):
+        self.info, self.path, self.kind = info, path, kind
+
+
+def entry_kind(info):
+    mode = info.external_attr >> 16
+    kind = stat.S_IFMT(mode) if info.create_system == 3 else 0
+    if info.is_dir() or kind == stat.S_IFDIR:
+        return "folder"
+    if kind == stat.S_IFLNK:
+        return "link"
+    if kind in (0, stat.S_IFREG):
+        return "file"
+    raise Refused("entry %r is neither a file, a folder nor a link" % info.filename)
+
+
+def is_reserved(name):
+    """Corvane's backup folder and the updater's records beside it."""
+    name = name.casefold()
+    return name == BACKUP.casefold() or name.startswith(BACKUP.casefold() + ".")
+
+
+def archive_entries(archive):
+    """The archive's entries with their paths checked: none may land outside
+    the release (a root, a drive letter, "." or ".."), hold a character the
+    configuration's list cannot carry (";" ends a name there), appear twice,
+    or lie below a file or link of the archive (unpacking through a link
+    would write wherever it points)."""
+    entries, kinds = [], {}
+    for info in archive.infolist():
+        raw = info.filename.replace("\\", "/")
+        parts = raw.rstrip("/").split("/")
+        if (not raw or raw.startswith("/") or ":" in parts[0] or (WINDOWS and ":" in raw) or
+                any(part in ("", ".", "..") for part in parts)):
+            raise Refused("entry outside the release: %r" % info.filename)
+        if ";" in raw or any(ord(c) < 32 for c in raw):
+            raise Refused("a name with ';' or a control character cannot be listed: %r" % info.filename)
+        path = "/".join(parts)
+        key = path.casefold() if WINDOWS else path
+        if key in kinds:
+            raise Refused("the archive holds %r twice" % path)
+        kinds[key] = entry_kind(info)
+        entries.append(Entry(info, path, kinds[key]))
+    for entry in entries:
+        parts = entry.path.split("/")
+        for depth in range(1, len(parts)):
+            above = "/".join(parts[:depth])
+            kind = kinds.get(above.casefold() if WINDOWS else above, "folder")
+            if kind != "folder":
+                raise Refused("entry %r lies below the %s %r" % (entry.path, kind, above))
+    if WINDOWS and any(entry.kind == "link" for entry in entries):
+        raise Refused("the archive holds symbolic links, which this updater does not make on Windows")
+    return entries
+
+
+def unwrapped(entries, app, layout):
+    """The entries with one wrapping top-level folder taken off, as LAYOUT
+    asks ("auto", "wrapped" or "flat"). "auto" unwraps a single top-level
+    folder that the application does not have when the application has at
+    least one of the names inside it, and refuses when it has neither: then
+    the folder could be a new folder of the application as well as a wrapper."""
+    tops = {entry.path.split("/")[0] for entry in entries}
+    inner = [entry for entry in entries if "/" in entry.path]
+    wrapped = len(tops) == 1 and inner
+    if layout == "flat" or (layout == "auto" and not wrapped):
+        return entries
+    if not wrapped:
+        raise Refused("--layout wrapped: the archive does not hold exactly one top-level folder")
+    folder = tops.pop()
+    if layout == "auto":
+        if os.path.lexists(app + folder):
+            return entries
+        inside = {entry.path.split("/")[1] for entry in inner}
+        if not any(os.path.lexists(app + name) for name in inside):
+            raise Refused("the archive holds only the folder %r, and the application has neither it nor any "
+                          "name inside it: give --layout wrapped to unpack what is inside it, or --layout flat "
+                          "to add the folder itself" % folder)
+    return [Entry(entry.info, entry.path.split("/", 1)[1], entry.kind) for entry in inner]
+
+
+def release_plan(archive, app, per_file, layout):
+    """The entries to unpack and the names to list: the top-level names, or
+    with PER_FILE every file and link as its own name (folders are made for
+    them; an empty folder of the archive is not listed)."""
+    entries = unwrapped(archive_entries(archive), app, layout)
+    for entry in entries:
+        if is_reserved(entry.path.split("/")[0]):
+            raise Refused("%r is the name of the application's backup or of the updater's records" % entry.path)
+    if per_file:
+        names = [entry.path for entry in entries if entry.kind != "folder"]
+    else:
+        names = union([], [entry.path.split("/")[0] for entry in entries])
+    if not names:
+        raise Refused("the archive holds nothing to list")
+    return entries, names
+
+
+LINK_TARGET_LIMIT = 4096
+
+
+def unpack(archive, entries, folder):
+    """Unpacks ENTRIES into FOLDER (new and empty): files with the permission
+    bits the archive recorded (zipfile drops them; a program must stay
+    executable), links as links. Files are created exclusively, so nothing is
+    ever written through an existing entry."""
+    for entry in entries:
+        path = folder + entry.path
+        try:
+            if entry.kind == "folder":
+                os.makedirs(path, exist_ok=True)
+                continue
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            if entry.kind == "link":
+                if entry.info.file_size > LINK_TARGET_LIMIT:
+                    raise Refused("link %r: its target is too long" % entry.path)
+                target = archive.read(entry.info).decode("utf-8", "surrogateescape")
+                if not target or "\0" in target:
+                    raise Refused("link %r has no usable target" % entry.path)
+                os.symlink(target, path)
+                continue
+            with archive.open(entry.info) as source, open(path, "xb") as out:
+                shutil.copyfileobj(source, out, 1 << 20)
+            mode = (entry.info.external_attr >> 16) & 0o777
+            if mode and not WINDOWS:
+                os.chmod(path, mode)
+        except (zipfile.BadZipFile, zlib.error, EOFError, RuntimeError, NotImplementedError) as error:
+            # RuntimeError: an encrypted entry; NotImplementedError: an unknown compression.
+            raise Refused("damaged or unreadable archive, entry %r: %s" % (entry.path, error))
+
+
+def file_sha256(stream):
+    digest = hashlib.sha256()
+    for block in iter(lambda: stream.read(1 << 20), b""):
+        digest.update(block)
+    return digest.hexdigest()
+
+
+# ---------------------------------------------------------------------------
+# Folders and entries
 
 
 def folder_path(path):
@@ -61,38 +374,138 @@ def folder_path(path):
     return path if path.endswith("/") else path + "/"
 
 
-def top_level_names(archive):
-    """The archive's top-level names, in first-seen order.
-
-    Refuses entries that would land outside the unpack folder (absolute paths,
-    drive letters, "." or ".."), names that the configuration's list cannot
-    hold (";" ends a name there) and Corvane's own backup folder.
-    """
-    names = []
-    for entry in archive.namelist():
-        parts = entry.replace("\\", "/").split("/")
-        if not parts[0] or ":" in parts[0] or "." in parts or ".." in parts:
-            raise RefusedArchive("entry outside the release: %r" % entry)
-        if parts[0] == "updateTemp":
-            raise RefusedArchive("updateTemp is the application's backup folder: %r" % entry)
-        if ";" in entry:
-            raise RefusedArchive("a name with ';' cannot be listed: %r" % entry)
-        if parts[0] and parts[0] not in names:
-            names.append(parts[0])
-    if not names:
-        raise RefusedArchive("the archive is empty")
-    return names
-
-
-def restore_permissions(archive, folder):
-    """Gives unpacked files the permission bits the archive recorded for them
-    (zipfile drops them), so that an updated program stays executable."""
+def is_inside(path, folder):
+    """Whether folder path PATH is FOLDER or lies below it (both end in "/")."""
     if WINDOWS:
-        return
-    for info in archive.infolist():
-        mode = (info.external_attr >> 16) & 0o777
-        if mode and not info.is_dir():
-            os.chmod(os.path.join(folder, info.filename), mode)
+        path, folder = path.casefold(), folder.casefold()
+    return path.startswith(folder)
+
+
+def is_real_folder(path):
+    return os.path.isdir(path) and not os.path.islink(path)
+
+
+def remove_entry(path):
+    """Removes a file, a link (never what it points to) or a folder tree."""
+    path = path.rstrip("/")
+    if is_real_folder(path):
+        shutil.rmtree(path)
+    else:
+        os.remove(path)
+
+
+def prune_empty_folders(folder):
+    """Removes the empty folders below FOLDER (the release's folders that
+    were left when their files moved out). Whether FOLDER is then empty."""
+    for root, subfolders, files in os.walk(folder, topdown=False):
+        for name in subfolders:
+            try:
+                os.rmdir(os.path.join(root, name))
+            except OSError:
+                pass  # not empty: it holds something not replaced, which stays
+    return not os.listdir(folder)
+
+
+def new_entries(app, names):
+    """For names that the application does not have: the topmost entry of each
+    that the update creates ("newdir" for "newdir/a.so" when "newdir" is
+    missing too), in first-seen order."""
+    entries = []
+    for name in names:
+        parts = name.split("/")
+        for depth in range(1, len(parts) + 1):
+            path = "/".join(parts[:depth])
+            if not os.path.lexists(app + path):
+                entries.append(path)
+                break
+    return union([], entries)
+
+
+def union(first, second):
+    """FIRST, then the items of SECOND that are not in it yet, in order."""
+    seen, out = set(), []
+    for item in list(first) + list(second):
+        if item not in seen:
+            seen.add(item)
+            out.append(item)
+    return out
+
+
+class WorkFolder:
+    """WORK: the release in unzipTemp/, the configuration, Corvane's log; and
+    what this run made there, removed again on a refusal or an error."""
+
+    def __init__(self, path, made, chosen=False):
+        self.path = path
+        self.unzip = path + "unzipTemp/"
+        self.made = made  # the whole folder is this run's
+        self.chosen = chosen  # the updater chose where it lies (no --work)
+        self.made_inside = []  # entries made in a folder that was there before
+        # Set once the folder may hold the only copy of something (Corvane
+        # has started, or a rollback's backup moved in): it is then never
+        # removed on an error.
+        self.keep = False
+
+    def make(self, path, folder=False):
+        if not os.path.lexists(path) and not self.made:
+            self.made_inside.append(path)
+        if folder:
+            os.makedirs(path, exist_ok=True)
+
+    def remove_made(self):
+        """Everything this run made, unless the folder must be kept; a
+        failure is told, never hidden."""
+        if self.keep:
+            return
+        for path in [self.path] if self.made else reversed(self.made_inside):
+            try:
+                if os.path.lexists(path.rstrip("/")):
+                    remove_entry(path)
+            except OSError as error:
+                print("corvane_update: could not remove %s: %s" % (path, error), file=sys.stderr)
+        self.made_inside = []
+
+
+def work_folder(given, app, record, release):
+    """The work folder. A given one must lie outside the application; its
+    unzipTemp/ must be empty, or hold what is left of an earlier attempt at
+    this same release in this folder (only copies of the archive's entries),
+    which is unpacked afresh. Without one: a new folder beside the
+    application (on its file system, so Corvane's moves are renames), or in
+    the system's temporary folder when the application's parent folder is
+    not writable."""
+    if not given:
+        parent = os.path.dirname(app.rstrip("/"))
+        if parent and folder_path(parent) != app:
+            try:
+                return WorkFolder(folder_path(tempfile.mkdtemp(prefix="corvane-update-", dir=parent)), True, True)
+            except OSError:
+                pass  # not writable: the system's temporary folder will do, with copies instead of renames
+        return WorkFolder(folder_path(tempfile.mkdtemp(prefix="corvane-update-")), True, True)
+    path = folder_path(given)
+    if is_inside(path, app) or is_inside(app, path):
+        raise Refused("the work folder %s must lie outside the application folder %s" % (path, app))
+    if not os.path.lexists(path):
+        os.makedirs(path)
+        return WorkFolder(path, True)
+    if not is_real_folder(path):
+        raise Refused("the work folder %s is not a folder" % path)
+    work = WorkFolder(path, False)
+    if is_real_folder(work.unzip) and not os.listdir(work.unzip):
+        os.rmdir(work.unzip)  # emptied by an earlier run; made again, as this run's
+    elif os.path.lexists(work.unzip):
+        same = (record is not None and record.get("work") == path and record.get("release") == release and
+                record.get("kind") == "update" and not record.get("restart") and
+                not (WINDOWS and record.get("state") != "done"))
+        if not same:
+            raise Refused("%s already holds a release, not replaced or waiting for the restart; use another "
+                          "work folder, or empty that one once the system has restarted" % work.unzip)
+        shutil.rmtree(work.unzip)
+    return work
+
+
+# ---------------------------------------------------------------------------
+# Corvane's configuration and command line
 
 
 def config_text(app_folder, work_folder, names, version=""):
@@ -128,86 +541,637 @@ def corvane_command(corvane, config_path, windows):
     return [corvane, config_path]
 
 
-def run_update(release_zip, app_folder, corvane, work=None, version=""):
-    """Unpacks, configures and runs one update. The log lines of the run."""
-    app = folder_path(app_folder)
-    if not os.path.isdir(app):
-        raise RefusedArchive("no application folder: %s" % app_folder)
-    work = folder_path(work or tempfile.mkdtemp(prefix="corvane-update-"))
-    unzip = work + "unzipTemp/"
-    if os.path.exists(unzip):
-        raise RefusedArchive("%s already holds a release" % unzip)
-    with zipfile.ZipFile(release_zip) as archive:
-        names = top_level_names(archive)
-        archive.extractall(unzip)
-        restore_permissions(archive, unzip)
-
-    config_path = work + "update_config.xml"
+def run_corvane(corvane, app, work, names, version):
+    """Writes the configuration, switches the log on, runs Corvane on NAMES
+    and returns the lines its log gained."""
+    config_path = work.path + "update_config.xml"
+    work.make(config_path)
     # A path that the code page cannot hold is refused here (UnicodeError).
     with open(config_path, "w", encoding=PATH_ENCODING, errors="strict") as config:
-        config.write(config_text(app, work, names, version))
-    log_path = work + "updateLog/update.log"
-    os.makedirs(os.path.dirname(log_path), exist_ok=True)
+        config.write(config_text(app, work.path, names, version))
+    work.make(work.path + "updateLog/", folder=True)
+    log_path = work.path + "updateLog/update.log"
+    work.make(log_path)
     with open(log_path, "ab"):
         pass
     log_start = os.path.getsize(log_path)
-
     # The exit code only says that Corvane had a path (1); the log tells what
     # became of each name.
+    work.keep = True
     subprocess.run(corvane_command(corvane, config_path, WINDOWS), check=False)
-
     with open(log_path, "rb") as log:
         log.seek(log_start)
-        text = log.read().decode(PATH_ENCODING, errors="replace")
-    return work, [line.rstrip("\r") for line in text.split("\n") if line.strip()]
+        data = log.read()
+    return data, [line.rstrip("\r") for line in data.decode(PATH_ENCODING, "replace").split("\n")]
 
 
-def outcome_text(line):
-    """The log line's text behind the elapsed-time prefix ("0m 00.01s: ")."""
-    head, colon, rest = line.partition("s: ")
-    return rest if colon and head.strip()[:1].isdigit() else line
+# ---------------------------------------------------------------------------
+# Waiting for the application
 
 
-def summary(lines):
-    """0 all replaced now, 3 some wait for the restart, 2 something not
-    replaced or no log written."""
-    texts = [outcome_text(line) for line in lines]
-    if not any(text.startswith("Run param is: ") for text in texts):
-        return 2
-    if any(text.startswith(NOT_REPLACED) for text in texts):
-        return 2
-    if any(text.startswith(AT_RESTART) for text in texts):
-        return 3
-    return 0
+def process_running(pid):
+    """POSIX: whether process PID still runs. A zombie has ended; only its
+    parent has not collected it yet."""
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True  # it exists, under another user
+    try:
+        with open("/proc/%d/stat" % pid) as status:
+            return status.read().rsplit(")", 1)[1].split()[0] not in ("Z", "X")
+    except (OSError, IndexError):
+        return True  # no /proc here: kill() has answered
+
+
+def wait_for_exit(pid, seconds):
+    """Whether process PID has exited within SECONDS."""
+    if WINDOWS:
+        import ctypes
+        from ctypes import wintypes
+        kernel32 = ctypes.WinDLL("kernel32", use_last_error=True)
+        kernel32.OpenProcess.restype = wintypes.HANDLE
+        kernel32.OpenProcess.argtypes = (wintypes.DWORD, wintypes.BOOL, wintypes.DWORD)
+        kernel32.WaitForSingleObject.argtypes = (wintypes.HANDLE, wintypes.DWORD)
+        kernel32.CloseHandle.argtypes = (wintypes.HANDLE,)
+        synchronize, error_invalid_parameter, wait_object_0 = 0x00100000, 87, 0
+        handle = kernel32.OpenProcess(synchronize, False, pid)
+        if not handle:
+            # No such process (any more); another error (access denied) means
+            # it exists but cannot be waited for, so it counts as running.
+            return ctypes.get_last_error() == error_invalid_parameter
+        try:
+            return kernel32.WaitForSingleObject(handle, int(seconds * 1000)) == wait_object_0
+        finally:
+            kernel32.CloseHandle(handle)
+    deadline = time.monotonic() + seconds
+    while process_running(pid):
+        if time.monotonic() >= deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
+# ---------------------------------------------------------------------------
+# The updater's records beside the backup
+
+
+class Records:
+    """APP/updateTemp.json, updateTemp.log and updateTemp.kept/. The log file
+    is also the run lock: it stays open and locked while the updater works
+    on the application, and the system releases it when the updater ends,
+    however it ends."""
+
+    def __init__(self, app):
+        self.app = app
+        self.backup = app + BACKUP
+        self.kept = app + KEPT
+        self.record = app + RECORD
+        self.log_path = app + RECORD_LOG
+        self.log = None
+        self.log_made = False
+
+    def lock(self):
+        self.log_made = not os.path.lexists(self.log_path)
+        self.log = open(self.log_path, "ab")
+        try:
+            if WINDOWS:
+                import msvcrt
+                # A byte far past the end: the lock keeps other updaters out
+                # without keeping anyone from reading the log.
+                os.lseek(self.log.fileno(), 0x7FFFFFF0, os.SEEK_SET)
+                msvcrt.locking(self.log.fileno(), msvcrt.LK_NBLCK, 1)
+            else:
+                import fcntl
+                fcntl.flock(self.log.fileno(), fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except OSError:
+            self.log.close()
+            self.log = None
+            raise Refused("another run of the updater is working on %s" % self.app)
+
+    def release(self):
+        """Unlocks; an empty log file that this run made goes again."""
+        if self.log is None:
+            return
+        self.log.close()
+        empty = os.path.getsize(self.log_path) == 0
+        self.log = None
+        if self.log_made and empty:
+            os.remove(self.log_path)
+
+    def read(self):
+        try:
+            with open(self.record, encoding="utf-8") as f:
+                record = json.load(f)
+            if isinstance(record, dict) and record.get("format") == 1:
+                return record
+            problem = "not a record of this updater"
+        except FileNotFoundError:
+            return None
+        except (OSError, ValueError) as error:
+            problem = str(error)
+        print("corvane_update: %s cannot be read (%s); it is taken as absent" % (self.record, problem),
+              file=sys.stderr)
+        return None
+
+    def write(self, record):
+        """Replaces the record whole (a new file renamed over the old one), or
+        removes it for None."""
+        if record is None:
+            if os.path.lexists(self.record):
+                os.remove(self.record)
+            return
+        new = self.record + ".new"
+        with open(new, "w", encoding="utf-8") as f:
+            json.dump(record, f, indent=1, ensure_ascii=False)
+            f.flush()
+            os.fsync(f.fileno())
+        os.replace(new, self.record)
+
+    def stops(self, record):
+        """The names whose backups are whole versions: never merged inside."""
+        if record is None:
+            return set()
+        return set(record.get("names", [])) | set(record.get("in_backup", [])) | set(record.get("added", []))
+
+    def merge_kept(self, record):
+        """Merges updateTemp.kept/ back. The backup that this attempt made of
+        an entry that an earlier attempt added goes first: it is the
+        release's own version, which the application holds."""
+        if record is not None:
+            for entry in record.get("added", []):
+                newer = self.backup + "/" + entry
+                if os.path.lexists(self.app + entry) and os.path.lexists(newer):
+                    remove_entry(newer)
+        merge_backups(self.kept, self.backup, self.stops(record))
+
+    def settle(self, record):
+        """Puts right what a run that was cut short left: updateTemp.kept/
+        goes back into updateTemp/ (the older version of a name winning), or
+        is deleted when it held an earlier release's backups, which Corvane
+        would have emptied. Returns the record as it now stands."""
+        if os.path.lexists(self.kept):
+            if record is not None and record.get("kept") == "discard":
+                remove_entry(self.kept)
+            else:
+                self.merge_kept(record)
+        if record is not None and (record.get("state") == "running" or record.get("kept")):
+            if record.get("state") == "running":
+                record["state"] = "interrupted"
+            record["kept"] = None
+            self.write(record)
+        return record
+
+    def set_aside(self):
+        """Moves updateTemp/ to updateTemp.kept/; whether there was one to move."""
+        if not os.path.lexists(self.backup):
+            return False
+        os.rename(self.backup, self.kept)
+        return True
+
+    def save_log(self, data, verdict, append):
+        """Keeps Corvane's log of the run and the updater's verdict in
+        updateTemp.log: appended for another attempt at the same release,
+        otherwise in place of the last update's."""
+        if not append:
+            self.log.truncate(0)
+        lines = [line.encode(PATH_ENCODING, "replace") for line in verdict]
+        self.log.write(data + LINE_END.join(lines) + LINE_END)
+        self.log.flush()
+
+
+def merge_backups(older, newer, stops, relative=""):
+    """Moves the backup folder OLDER into NEWER. Where both hold a version of
+    one name, the older one wins; a listed name (STOPS) is a whole version,
+    never merged inside."""
+    if not os.path.lexists(newer):
+        os.rename(older, newer)
+        return
+    for entry in sorted(os.listdir(older)):
+        name = relative + entry
+        old, new = os.path.join(older, entry), os.path.join(newer, entry)
+        if name not in stops and is_real_folder(old) and is_real_folder(new):
+            merge_backups(old, new, stops, name + "/")
+            continue
+        if os.path.lexists(new):
+            # The newer backup of that name holds the version that the
+            # earlier attempt put in place: the release has it too.
+            remove_entry(new)
+        os.rename(old, new)
+    os.rmdir(older)
+
+
+def take_out(app, backup, entries):
+    """Moves ENTRIES (added by the update) from the application into the
+    backup folder. (moved, left): the entries taken out, and lines for those
+    that stay."""
+    moved, left = [], []
+    for entry in entries:
+        source, target = app + entry, backup + "/" + entry
+        if not os.path.lexists(source):
+            continue  # already gone
+        if os.path.lexists(target):
+            left.append("not taken out, the backup already holds it: %s" % entry)
+            continue
+        try:
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            os.rename(source, target)
+            moved.append(entry)
+        except OSError as error:
+            left.append("not taken out: %s (%s)" % (entry, error))
+    return moved, left
+
+
+# ---------------------------------------------------------------------------
+# One run
+
+
+class Attempt:
+    """One run of Corvane on the release in WORK/unzipTemp/.
+
+    kind          "update" or "rollback"
+    release       what identifies the release: the archive's SHA-256, or a
+                  rollback's own id. When the record names the same release,
+                  this run is another attempt at it and keeps the backups of
+                  the earlier one.
+    names         the names to list (those missing from the release are left out)
+    previous      the record before this run; written back when Corvane
+                  changed nothing
+    to_remove     entries to move from the application into the backup after
+                  the run (a rollback's: what the update added)
+    set_aside     whether updateTemp/ is moved aside during the run (a fresh
+                  rollback has made it the release instead)
+    undo          called when Corvane changed nothing, to put back what was
+                  moved before the run
+    work_precious whether the work folder holds the only copy of something
+                  even when Corvane changed nothing (an unfinished rollback's
+                  release: old versions not yet put back)
+    """
+
+    def __init__(self, kind, release, names, previous, to_remove=(), set_aside=True, undo=None,
+                 work_precious=False, extra=None):
+        self.kind, self.release, self.names, self.previous = kind, release, names, previous
+        self.to_remove, self.set_aside, self.undo = list(to_remove), set_aside, undo
+        self.work_precious, self.extra = work_precious, extra or {}
+
+    def is_retry(self):
+        return self.previous is not None and self.previous.get("release") == self.release
+
+
+def record_of(attempt, app, work, present):
+    """The record written before Corvane starts: what this attempt lists,
+    which names have an old version that goes into the backup, and which
+    entries it would add; after an earlier attempt at the same release, the
+    union of both (an entry that the first added has no old version)."""
+    in_app = [name for name in present if os.path.lexists(app + name)]
+    in_app_set = set(in_app)
+    record = {
+        "format": 1, "kind": attempt.kind, "release": attempt.release, "state": "running",
+        "work": work.path, "work_made": work.made, "work_chosen": work.chosen, "names": list(present),
+        "in_backup": in_app, "added": new_entries(app, [name for name in present if name not in in_app_set]),
+        "to_remove": attempt.to_remove, "removed": [], "restart": False, "leftovers": [], "kept": None,
+    }
+    record.update(attempt.extra)
+    if attempt.is_retry():
+        previous = attempt.previous
+        earlier_added = previous.get("added", [])
+        earlier_added_set = set(earlier_added)
+        record["in_backup"] = union(previous.get("in_backup", []),
+                                    [name for name in in_app if name not in earlier_added_set])
+        in_backup = set(record["in_backup"])
+        record["added"] = [entry for entry in union(earlier_added, record["added"]) if entry not in in_backup]
+        record["names"] = union(previous.get("names", []), present)
+        record["removed"] = list(previous.get("removed", []))
+        record["restart"] = bool(previous.get("restart"))
+        record["leftovers"] = list(previous.get("leftovers", []))
+        if previous.get("work_chosen") and not previous.get("restart") and previous.get("work") != work.path:
+            # The earlier attempt's work folder: copies of the archive's
+            # entries, removed once the release is in place.
+            record["leftovers"] = union(record["leftovers"], [previous["work"]])
+    return record
+
+
+def run_attempt(attempt, app, work, corvane, records, version=""):
+    """Runs Corvane once, with the bookkeeping around it. Returns (outcome,
+    record, notes, log data); the record is None when Corvane changed nothing."""
+    present = [name for name in attempt.names if os.path.lexists(work.unzip + name)]
+    record = record_of(attempt, app, work, present)
+    if attempt.set_aside:
+        try:
+            if records.set_aside():
+                record["kept"] = "older" if attempt.is_retry() else "discard"
+        except OSError as error:
+            if attempt.is_retry():
+                raise Refused("%s cannot be moved aside (%s): this attempt would lose the backups of the "
+                              "earlier one; nothing was changed" % (records.backup, error))
+            print("corvane_update: warning: %s cannot be moved aside (%s); Corvane empties it itself" %
+                  (records.backup, error), file=sys.stderr)
+
+    def changed_nothing():
+        if record["kept"]:
+            records.merge_kept(attempt.previous)
+        if attempt.undo:
+            attempt.undo()
+        work.keep = attempt.work_precious
+        records.write(attempt.previous)
+
+    try:
+        records.write(record)
+        data, lines = run_corvane(corvane, app, work, present, version)
+    except (OSError, UnicodeError) as error:
+        changed_nothing()
+        raise Refused("Corvane could not be started: %s" % error)
+    outcome = read_outcome(lines, present, work.unzip, app)
+    if outcome.whole_run:
+        changed_nothing()
+        return outcome, None, [], data
+
+    if record["kept"] == "older":
+        records.merge_kept(record)
+    elif record["kept"] == "discard":
+        remove_entry(records.kept)  # an earlier release's backups, which Corvane would have emptied
+    record["kept"] = None
+    removed, notes = take_out(app, records.backup, attempt.to_remove)
+    record["added"] = [entry for entry in record["added"] if os.path.lexists(app + entry)]
+    record["in_backup"] = union(record["in_backup"], removed)
+    record["removed"] = union(record["removed"], removed)
+    taken_out = set(removed)
+    record["to_remove"] = [entry for entry in attempt.to_remove if entry not in taken_out]
+    record["restart"] = record["restart"] or bool(outcome.restart)
+    record["result"] = 2 if notes else outcome.code()
+    record["state"] = "done"
+    records.write(record)
+    return outcome, record, notes, data
+
+
+def conclude(kind, retry, outcome, record, notes, data, work, records):
+    """Tells what the run did (a one-line summary, after a line for every name
+    not replaced now), keeps its log beside the backup and tidies the work
+    folder. The exit code."""
+    code = 2 if record is None else record["result"]
+    if code == 0 and not prune_empty_folders(work.unzip):
+        code = record["result"] = 2
+        notes.append("%s still holds entries that no listed name reached; the work folder is kept" % work.unzip)
+    summary = outcome.summary()
+    if kind == "rollback" and record is not None:
+        count = len(record["removed"])
+        summary += "; %d added entr%s taken out" % (count, "y" if count == 1 else "ies")
+    details = outcome.reports + notes
+    if not outcome.ran:
+        details.append("Corvane wrote no log for this run: nothing is known of it")
+    if outcome.whole_run:
+        details.append("Corvane changed nothing: " + outcome.whole_run)
+    for line in details:
+        print("  " + line)
+    for line in outcome.not_put_back:
+        print("corvane_update: WARNING: %s -- keep %s/ until it is back in place" % (line, records.backup),
+              file=sys.stderr)
+    for line in outcome.warnings:
+        print("corvane_update: warning: " + line, file=sys.stderr)
+    print("corvane_update: %s%s (log: %s)" % ("rollback: " if kind == "rollback" else "", summary, records.log_path))
+
+    if record is None:
+        work.remove_made()  # Corvane changed nothing; the release is whole in its archive
+    elif code == 0:
+        for folder in [work.path if work.chosen else work.unzip] + record["leftovers"]:
+            try:
+                if os.path.lexists(folder.rstrip("/")):
+                    remove_entry(folder)
+            except OSError as error:
+                print("corvane_update: could not remove %s: %s" % (folder, error), file=sys.stderr)
+        record["leftovers"] = []
+    elif code == 3:
+        print("corvane_update: some files are replaced at the next restart; keep %s until then" % work.path)
+    elif kind == "rollback":
+        print("corvane_update: not everything was put back; the old versions not put back are still in %s; "
+              "close what holds them and run the rollback again" % work.unzip)
+    else:
+        print("corvane_update: not everything was replaced; the new versions are still in %s; close what "
+              "holds them and run the same update again" % work.unzip)
+    verdict = ["corvane_update: %s: %s; exit code %d" % (kind, summary, code)]
+    records.save_log(data, verdict + ["corvane_update:   " + line for line in details],
+                     append=retry or record is None)
+    if record is not None:
+        records.write(record)
+    return code
+
+
+def after_failure(error, work):
+    """An error of the updater itself. Before Corvane started: what this run
+    made goes again and the error is raised on (exit code 1). After: the
+    work folder stays, and the exit code is 2."""
+    if work is None or not work.keep:
+        if work is not None:
+            work.remove_made()
+        raise error
+    if not isinstance(error, Exception):
+        raise error  # an interruption: the next run puts the records right
+    print("corvane_update: %s: %s; the work folder %s is kept" % (type(error).__name__, error, work.path),
+          file=sys.stderr)
+    return 2
+
+
+# ---------------------------------------------------------------------------
+# Update and rollback
+
+
+def find_corvane(given):
+    path = given or shutil.which("corvane")
+    if not path or not os.path.isfile(path):
+        raise Refused("Corvane not found%s: give --corvane PROGRAM" % (" at " + given if given else ""))
+    return os.path.abspath(path)
+
+
+def application_folder(path):
+    app = folder_path(path)
+    if not os.path.isdir(app):
+        raise Refused("no application folder: %s" % path)
+    return app
+
+
+def wait_for_application(args, what):
+    if args.wait_pid and not wait_for_exit(args.wait_pid, args.wait_seconds):
+        raise Refused("the application's process %d is still running after %g seconds; nothing was changed: "
+                      "close it and run the %s again" % (args.wait_pid, args.wait_seconds, what))
+
+
+def update(args):
+    app = application_folder(args.paths[1])
+    corvane = find_corvane(args.corvane)
+    try:
+        stream = open(args.paths[0], "rb")
+    except OSError as error:
+        raise Refused("the archive cannot be read: %s" % error)
+    with stream:
+        # The checksum comes from the same open file that is unpacked.
+        digest = file_sha256(stream)
+        if args.sha256 and digest != args.sha256.lower():
+            raise Refused("the archive's SHA-256 is %s, not %s; nothing was changed" % (digest, args.sha256.lower()))
+        stream.seek(0)
+        try:
+            archive = zipfile.ZipFile(stream)
+        except (zipfile.BadZipFile, OSError) as error:
+            raise Refused("not a readable zip archive: %s" % error)
+        with archive:
+            entries, names = release_plan(archive, app, args.per_file, args.layout)
+            records = Records(app)
+            records.lock()
+            work = None
+            try:
+                previous = records.read()
+                work = work_folder(args.work, app, previous, digest)
+                work.make(work.unzip, folder=True)
+                unpack(archive, entries, work.unzip)
+                wait_for_application(args, "update")
+                previous = records.settle(previous)
+                attempt = Attempt("update", digest, names, previous,
+                                  extra={"archive": os.path.abspath(args.paths[0]), "per_file": args.per_file})
+                outcome, record, notes, data = run_attempt(attempt, app, work, corvane, records, args.version)
+                return conclude("update", attempt.is_retry(), outcome, record, notes, data, work, records)
+            except BaseException as error:
+                return after_failure(error, work)
+            finally:
+                records.release()
+
+
+def unfinished_rollback(record):
+    """Whether the record is of a rollback that did not put everything back
+    and whose release (the old versions left) still waits in its work folder."""
+    return (record.get("kind") == "rollback" and record.get("result") not in (0, 3) and
+            bool(record.get("work")) and os.path.isdir(record["work"] + "unzipTemp"))
+
+
+def rollback(args):
+    app = application_folder(args.paths[0])
+    corvane = find_corvane(args.corvane)
+    records = Records(app)
+    records.lock()
+    work = None
+    try:
+        wait_for_application(args, "rollback")
+        record = records.settle(records.read())
+        if record is None:
+            raise Refused("nothing to roll back: %s has no record of an update (%s)" % (app, RECORD))
+        if unfinished_rollback(record):
+            work = WorkFolder(record["work"], record.get("work_made", False), record.get("work_chosen", False))
+            work.keep = True
+            attempt = Attempt("rollback", record["release"], record["names"], record,
+                              to_remove=record.get("to_remove", []), work_precious=True)
+        else:
+            attempt, work = new_rollback(args, app, records, record)
+        outcome, new_record, notes, data = run_attempt(attempt, app, work, corvane, records)
+        return conclude("rollback", attempt.is_retry(), outcome, new_record, notes, data, work, records)
+    except BaseException as error:
+        return after_failure(error, work)
+    finally:
+        records.release()
+
+
+def new_rollback(args, app, records, record):
+    """Makes the backup the release of a rollback: moves updateTemp/ into a
+    work folder as its unzipTemp/. (attempt, work folder)."""
+    base = record
+    if record.get("kind") == "rollback" and record.get("state") != "done":
+        base = record.get("previous")  # that rollback was cut short before it moved the backup
+        if base is None:
+            raise Refused("nothing to roll back: the record of the last update is gone")
+    names, to_remove = base.get("in_backup", []), base.get("added", [])
+    if not os.path.lexists(records.backup) and not to_remove:
+        raise Refused("nothing to roll back: %s holds no backup" % app)
+    work = work_folder(args.work, app, None, None)
+    try:
+        if os.path.lexists(records.backup) and os.stat(records.backup).st_dev != os.stat(work.path).st_dev:
+            raise Refused("the work folder %s is on another file system than the application; give --work "
+                          "with a folder on the application's file system" % work.path)
+        release = "rollback-" + uuid.uuid4().hex
+        previous = dict(base)
+        previous.pop("previous", None)
+        # Recorded before the backup moves, so that a run cut short in between
+        # still knows where it went.
+        records.write({"format": 1, "kind": "rollback", "release": release, "state": "running",
+                       "work": work.path, "work_made": work.made, "work_chosen": work.chosen, "names": names,
+                       "in_backup": [], "added": [], "to_remove": to_remove, "previous": previous, "kept": None})
+        if os.path.lexists(records.backup):
+            os.rename(records.backup, work.unzip)
+            work.keep = True
+        else:
+            work.make(work.unzip, folder=True)
+    except BaseException:
+        records.write(record)
+        work.remove_made()
+        raise
+
+    def put_backup_back():
+        if os.path.lexists(work.unzip) and not os.path.lexists(records.backup):
+            os.rename(work.unzip, records.backup)
+
+    attempt = Attempt("rollback", release, names, record, to_remove=to_remove, set_aside=False,
+                      undo=put_backup_back, extra={"previous": previous})
+    return attempt, work
+
+
+# ---------------------------------------------------------------------------
+# The command line
+
+
+class Parser(argparse.ArgumentParser):
+    def error(self, message):
+        # Exit code 1, "refused, nothing changed" (argparse's own is 2, which
+        # here would mean "not replaced").
+        self.print_usage(sys.stderr)
+        print("%s: error: %s" % (self.prog, message), file=sys.stderr)
+        sys.exit(1)
+
+
+def parse(argv):
+    parser = Parser(
+        usage="%(prog)s [options] RELEASE.zip APP\n       %(prog)s [options] --rollback APP",
+        description="Update an installed application from a release zip with Corvane, or roll the last "
+                    "update back.")
+    parser.add_argument("paths", nargs="+", metavar="RELEASE.zip APP", help="the release archive and the "
+                        "installed application's folder; with --rollback the application's folder alone")
+    parser.add_argument("--corvane", help="the Corvane program (corvane.exe on Windows); default: corvane "
+                        "found on the PATH")
+    parser.add_argument("--work", help="the folder to unpack into (default: a new folder beside APP)")
+    parser.add_argument("--version", default="", help="the release's version, stored in the configuration")
+    parser.add_argument("--per-file", action="store_true", help="list every file of the archive as its own "
+                        "name, for a release that holds only the files that changed (default: the archive's "
+                        "top-level files and folders replace those of the application whole)")
+    parser.add_argument("--layout", choices=("auto", "wrapped", "flat"), default="auto",
+                        help="whether the archive's one top-level folder wraps the release: 'wrapped' unpacks "
+                        "what is inside it, 'flat' takes the archive as it stands, 'auto' (default) unwraps "
+                        "a folder that the application does not have when it has some of the names inside it")
+    parser.add_argument("--sha256", metavar="HEX", help="the archive's SHA-256; any other archive is refused "
+                        "before anything is unpacked")
+    parser.add_argument("--wait-pid", type=int, metavar="PID", help="wait until the application's process "
+                        "PID has exited before anything is changed")
+    parser.add_argument("--wait-seconds", type=float, default=60, metavar="S", help="how long --wait-pid "
+                        "waits (default 60)")
+    parser.add_argument("--rollback", action="store_true", help="put back the old versions that the last "
+                        "update left in APP/updateTemp/ and take out what it added")
+    args = parser.parse_args(argv)
+    if len(args.paths) != (1 if args.rollback else 2):
+        parser.error("give the application's folder alone with --rollback" if args.rollback else
+                     "give the release archive and the application's folder")
+    if args.rollback and (args.per_file or args.sha256 or args.version or args.layout != "auto"):
+        parser.error("--per-file, --layout, --sha256 and --version belong to an update, not to --rollback")
+    if args.sha256 is not None and not re.fullmatch(r"[0-9a-fA-F]{64}", args.sha256):
+        parser.error("--sha256 takes the 64 hexadecimal digits of the archive's SHA-256")
+    if args.wait_pid is not None and args.wait_pid <= 0:
+        parser.error("--wait-pid takes a process id greater than 0")
+    if args.wait_seconds < 0:
+        parser.error("--wait-seconds cannot be negative")
+    return args
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description="Update an installed application from a release zip with Corvane.")
-    parser.add_argument("release", help="the release archive (zip)")
-    parser.add_argument("app", help="the installed application's folder")
-    parser.add_argument("--corvane", required=True, help="the Corvane program (corvane.exe on Windows)")
-    parser.add_argument("--work", help="an empty folder to unpack into (default: a new temporary folder)")
-    parser.add_argument("--version", default="", help="the release's version, stored in the configuration")
-    args = parser.parse_args(argv)
+    args = parse(argv)
     try:
-        work, lines = run_update(args.release, args.app, os.path.abspath(args.corvane), args.work, args.version)
-    except (RefusedArchive, zipfile.BadZipFile, OSError, UnicodeError) as error:
+        return (rollback if args.rollback else update)(args)
+    except (Refused, OSError, UnicodeError) as error:
         print("corvane_update: %s" % error, file=sys.stderr)
         return 1
-    for line in lines:
-        print(line)
-    result = summary(lines)
-    if result == 0 and not args.work:
-        # Everything is in place: the folder holds only the emptied release,
-        # the configuration and the log, which was printed above.
-        shutil.rmtree(work, ignore_errors=True)
-    elif result == 3:
-        print("corvane_update: some files are replaced at the next restart; keep %s until then" % work)
-    elif result == 2 and not lines:
-        print("corvane_update: Corvane wrote no log; nothing is known of the update", file=sys.stderr)
-    elif result == 2:
-        print("corvane_update: not everything was replaced; the new files are still in %sunzipTemp/" % work)
-    return result
 
 
 if __name__ == "__main__":

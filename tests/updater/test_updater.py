@@ -1,9 +1,12 @@
-"""End-to-end tests of examples/updater/corvane_update.py.
+"""Tests of examples/updater/corvane_update.py: end to end with real archives
+and the native program, its Windows command line under Wine, and its log
+reading on sample log texts.
 
 Run by tests/updater/run, which sets CORVANE_BUILD_ROOT (the folder of the
 native and win32 builds) and a Wine prefix.
 """
 
+import fcntl
 import os
 import re
 import shutil
@@ -12,11 +15,14 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import warnings
 import zipfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 UPDATER = os.path.join(ROOT, "examples", "updater", "corvane_update.py")
 BUILD = os.environ.get("CORVANE_BUILD_ROOT", os.path.join(ROOT, "build"))
+TEST_ROOT = os.path.join(BUILD, "updater-test")
+CORVANE = os.path.join(BUILD, "native", "corvane")
 sys.path.insert(0, os.path.dirname(UPDATER))
 import corvane_update  # noqa: E402
 
@@ -39,17 +45,61 @@ def read(path):
 
 
 def make_zip(path, entries):
-    """entries: (name, text, unix mode or None) in archive order."""
-    with zipfile.ZipFile(path, "w") as archive:
-        for name, text, mode in entries:
+    """entries: (name, data) in archive order; data is the text of a file,
+    ("exe", text) for an executable file, ("link", target) for a symbolic
+    link, or None for a folder (the name ends in "/")."""
+    with zipfile.ZipFile(path, "w") as archive, warnings.catch_warnings():
+        warnings.simplefilter("ignore")  # a name twice is meant where it is written
+        for name, data in entries:
             info = zipfile.ZipInfo(name)
-            if mode is not None:
-                info.external_attr = mode << 16
-            archive.writestr(info, text)
+            info.create_system = 3
+            if data is None:
+                info.external_attr = (stat.S_IFDIR | 0o755) << 16
+                data = ""
+            elif isinstance(data, tuple) and data[0] == "link":
+                info.external_attr = (stat.S_IFLNK | 0o777) << 16
+                data = data[1]
+            elif isinstance(data, tuple):
+                info.external_attr = (stat.S_IFREG | 0o755) << 16
+                data = data[1]
+            else:
+                info.external_attr = (stat.S_IFREG | 0o644) << 16
+            archive.writestr(info, data)
+    return path
 
 
-def run_updater(*args):
-    return subprocess.run([sys.executable, UPDATER, *args], capture_output=True, text=True)
+def install(folder, tree):
+    """tree: relative path -> text of a file, ("link", target), or None for a folder."""
+    for path, data in tree.items():
+        full = os.path.join(folder, path)
+        if data is None:
+            os.makedirs(full, exist_ok=True)
+        elif isinstance(data, tuple):
+            os.makedirs(os.path.dirname(full), exist_ok=True)
+            os.symlink(data[1], full)
+        else:
+            write(full, data)
+
+
+def snapshot(folder, leave_out=("updateTemp", "updateTemp.log", "updateTemp.json")):
+    """The tree below FOLDER: relative path -> text, ("link", target) or None
+    for a folder; the top-level names LEAVE_OUT are left out."""
+    tree = {}
+    for root, folders, files in os.walk(folder):
+        relative = os.path.relpath(root, folder)
+        if relative == ".":
+            folders[:] = [f for f in folders if f not in leave_out]
+            files = [f for f in files if f not in leave_out]
+        for name in folders + files:
+            path = os.path.normpath(os.path.join(relative, name))
+            full = os.path.join(root, name)
+            if os.path.islink(full):
+                tree[path] = ("link", os.readlink(full))
+            elif os.path.isdir(full):
+                tree[path] = None
+            else:
+                tree[path] = read(full)
+    return tree
 
 
 def normalised(lines):
@@ -75,28 +125,79 @@ def doc_example_log():
     return None
 
 
-class UpdaterTest(unittest.TestCase):
+class Fixture(unittest.TestCase):
+    """An application folder APP in a test folder of its own, with the
+    system's temporary folder redirected into the test folder, so that
+    everything an updater run makes or leaves is seen."""
+
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="updater-test-", dir=os.path.join(BUILD, "updater-test"))
+        self.dir = tempfile.mkdtemp(prefix="updater-test-", dir=TEST_ROOT)
         self.app = os.path.join(self.dir, "app")
-        self.corvane = os.path.join(BUILD, "native", "corvane")
+        self.temp = os.path.join(self.dir, "temp")
+        os.makedirs(self.app)
+        os.makedirs(self.temp)
+        self.own = {"app", "temp"}  # the test's own entries beside the application
+        self.immutable = []
 
     def tearDown(self):
+        for path in self.immutable:
+            subprocess.run(["chattr", "-i", path], check=False)
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def installed_app(self):
-        write(os.path.join(self.app, "myapp"), "app 1.0", 0o755)
-        write(os.path.join(self.app, "plugins", "old.so"), "plugin 1.0")
-        write(os.path.join(self.app, "readme.txt"), "readme 1.0")
+    def make_immutable(self, path):
+        """A file or folder that even root can neither move nor change: a
+        name that Corvane cannot replace."""
+        subprocess.run(["chattr", "+i", path], check=True)
+        self.immutable.append(path)
 
+    def release_immutable(self, path):
+        subprocess.run(["chattr", "-i", path], check=True)
+        self.immutable.remove(path)
+
+    def updater(self, *args, corvane=CORVANE, timeout=120):
+        command = [sys.executable, UPDATER, *args]
+        if corvane:
+            command += ["--corvane", corvane]
+        return subprocess.run(command, capture_output=True, text=True, timeout=timeout,
+                              env=dict(os.environ, TMPDIR=self.temp))
+
+    def zip(self, name, entries):
+        return make_zip(os.path.join(self.dir, name), entries)
+
+    def beside(self):
+        """What lies beside the application folder apart from the test's own
+        files (archives, the temporary folder)."""
+        return sorted(n for n in os.listdir(self.dir) if n not in self.own and not n.endswith(".zip"))
+
+    def work_folders(self):
+        return [n for n in self.beside() if n.startswith("corvane-update-")]
+
+    def assertExit(self, result, code):
+        self.assertEqual(result.returncode, code, "stdout:\n%s\nstderr:\n%s" % (result.stdout, result.stderr))
+
+    def assertNothingMade(self, app_before):
+        """The application as it was, no records in it, nothing beside it or in
+        the temporary folder."""
+        self.assertEqual(snapshot(self.app, leave_out=()), app_before)
+        self.assertEqual(self.beside(), [])
+        self.assertEqual(os.listdir(self.temp), [])
+
+
+V1 = {"myapp": "app 1.0", "plugins/old.so": "plugin 1.0", "readme.txt": "readme 1.0"}
+V11_ENTRIES = [("myapp", ("exe", "app 1.1")), ("plugins/", None), ("plugins/codecs/video.so", "codec 1.1"),
+               ("changes.txt", "1.1")]
+
+
+class UpdateTest(Fixture):
     def test_an_update_replaces_the_release_names_keeps_the_old_ones_and_logs_each(self):
-        self.installed_app()
-        release = os.path.join(self.dir, "myapp-1.1.zip")
-        make_zip(release, [("myapp", "app 1.1", 0o755), ("plugins/", "", None),
-                           ("plugins/codecs/video.so", "codec 1.1", 0o644), ("changes.txt", "1.1", 0o644)])
+        install(self.app, V1)
+        release = self.zip("myapp-1.1.zip", V11_ENTRIES)
         work = os.path.join(self.dir, "work")
-        result = run_updater(release, self.app, "--corvane", self.corvane, "--work", work, "--version", "1.1")
-        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        result = self.updater(release, self.app, "--work", work, "--version", "1.1")
+        self.assertExit(result, 0)
+        self.assertEqual(result.stdout.splitlines(), [
+            "corvane_update: 3 replaced now, 0 at the restart, 0 not replaced (log: %s/updateTemp.log)" % self.app],
+            "a complete update prints one line")
 
         app = self.app + "/"
         self.assertEqual(read(app + "myapp"), "app 1.1")
@@ -107,82 +208,463 @@ class UpdaterTest(unittest.TestCase):
         self.assertEqual(read(app + "readme.txt"), "readme 1.0", "a name not in the release stays")
         self.assertEqual(read(app + "updateTemp/myapp"), "app 1.0")
         self.assertEqual(read(app + "updateTemp/plugins/old.so"), "plugin 1.0")
-        self.assertEqual(os.listdir(work + "/unzipTemp"), [], "every replaced name left the release")
+        self.assertFalse(os.path.exists(work + "/unzipTemp"), "the emptied release goes")
 
-        # The log of this run, as docs/log.md shows it (paths of the doc).
+        # The log of this run, as docs/log.md shows it (paths of the doc), and
+        # kept beside the backup with the updater's verdict.
         log = read(work + "/updateLog/update.log").split("\n")
         if log and log[-1] == "":
             log.pop()  # the last line end
+        self.assertEqual(read(app + "updateTemp.log"), "\n".join(log) + "\n" +
+                         "corvane_update: update: 3 replaced now, 0 at the restart, 0 not replaced; exit code 0\n")
         as_in_doc = [line.replace(work + "/", DOC_WORK).replace(app, DOC_APP) for line in log]
-        with open(os.path.join(BUILD, "updater-test", "example.log"), "w") as f:
+        with open(os.path.join(TEST_ROOT, "example.log"), "w") as f:
             f.write("\n".join(as_in_doc))
         self.assertEqual(normalised(doc_example_log() or []), normalised(as_in_doc),
                          "docs/log.md shows another log than a run writes; see updater-test/example.log")
 
-    def test_without_a_work_folder_a_complete_update_leaves_no_temporary_folder(self):
-        self.installed_app()
-        release = os.path.join(self.dir, "r.zip")
-        make_zip(release, [("readme.txt", "readme 1.1", None)])
-        temp = os.path.join(self.dir, "temp")
-        os.makedirs(temp)
-        env = dict(os.environ, TMPDIR=temp)
-        result = subprocess.run([sys.executable, UPDATER, release, self.app, "--corvane", self.corvane],
-                                capture_output=True, text=True, env=env)
-        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
-        self.assertEqual(read(os.path.join(self.app, "readme.txt")), "readme 1.1")
-        self.assertEqual(os.listdir(temp), [])
+    def test_the_work_folder_lies_beside_the_application_or_in_the_temporary_folder_and_goes_after_the_update(self):
+        for parent_writable in (True, False):
+            with self.subTest(parent_writable=parent_writable):
+                shutil.rmtree(self.app)
+                install(self.app, V1)
+                release = self.zip("r.zip", [("readme.txt", "readme 1.1")])
+                if not parent_writable:
+                    self.make_immutable(self.dir)
+                result = self.updater(release, self.app)
+                if not parent_writable:
+                    self.release_immutable(self.dir)
+                self.assertExit(result, 0)
+                self.assertEqual(read(os.path.join(self.app, "readme.txt")), "readme 1.1")
+                work = re.search(r"update_temp_path : (.*)/\n", read(os.path.join(self.app, "updateTemp.log")))
+                self.assertEqual(os.path.dirname(work.group(1)), self.dir if parent_writable else self.temp,
+                                 "beside the application when its parent folder is writable")
+                self.assertEqual(self.beside(), [])
+                self.assertEqual(os.listdir(self.temp), [])
 
-    def test_an_unsafe_or_unlistable_archive_is_refused_before_anything_is_touched(self):
-        self.installed_app()
-        for entry in ["../evil.txt", "/abs.txt", "C:/evil.txt", "a/../../evil.txt", "./myapp",
-                      "semi;colon.txt", "updateTemp/x"]:
-            with self.subTest(entry=entry):
-                release = os.path.join(self.dir, "bad.zip")
-                make_zip(release, [("myapp", "app 6.6", None), (entry, "evil", None)])
-                work = os.path.join(self.dir, "bad-work")
-                result = run_updater(release, self.app, "--corvane", self.corvane, "--work", work)
-                self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
-                self.assertFalse(os.path.exists(os.path.join(work, "unzipTemp")))
-                self.assertFalse(os.path.exists(os.path.join(self.dir, "evil.txt")))
-                self.assertEqual(read(os.path.join(self.app, "myapp")), "app 1.0")
+    def test_links_stay_links(self):
+        """Top-level links, and links below a folder listed file by file, arrive
+        in the application as links; a link below a folder is unpacked as a
+        link for Corvane to take."""
+        install(self.app, {"bin/app": "app 1.0", "lib/libcore.so.1": "core 1.0",
+                           "lib/libcore.so": ("link", "libcore.so.1")})
+        release = self.zip("r.zip", [("run", ("link", "bin/app")), ("lib/libcore.so.2", "core 2.0"),
+                                     ("lib/libcore.so", ("link", "libcore.so.2"))])
+        result = self.updater(release, self.app, "--per-file")
+        self.assertExit(result, 0)
+        app = self.app + "/"
+        self.assertEqual(os.readlink(app + "run"), "bin/app")
+        self.assertEqual(os.readlink(app + "lib/libcore.so"), "libcore.so.2")
+        self.assertEqual(read(app + "lib/libcore.so"), "core 2.0")
+        self.assertEqual(os.readlink(app + "updateTemp/lib/libcore.so"), "libcore.so.1", "the old link is backed up")
 
-    def test_the_outcome_lines_decide_the_exit_code(self):
-        run = " 0m 00.00s: Run param is: /w/update_config.xml"
+        unpacked = os.path.join(self.dir, "unpacked") + "/"
+        with zipfile.ZipFile(self.zip("folder.zip", [("plugins/a.so", "a"),
+                                                     ("plugins/b.so", ("link", "a.so"))])) as archive:
+            entries, names = corvane_update.release_plan(archive, app, False, "flat")
+            corvane_update.unpack(archive, entries, unpacked)
+        self.assertEqual(names, ["plugins"])
+        self.assertEqual(os.readlink(unpacked + "plugins/b.so"), "a.so")
+
+    def test_a_single_top_level_folder_is_unwrapped_when_it_wraps_the_release(self):
+        wrapped = [("myapp-1.1/", None), ("myapp-1.1/myapp", "app 1.1"), ("myapp-1.1/plugins/new.so", "new")]
+        v1_tree = dict(V1, plugins=None)
         cases = [
-            ([run, " 0m 00.01s: Copy file: /w/unzipTemp/a", " 0m 00.01s: Copy folder: /w/unzipTemp/b/"], 0),
-            ([run, " 0m 00.01s: Copy file at restart: /w/unzipTemp/a"], 3),
-            ([run, " 0m 00.01s: Copy file at restart: /w/unzipTemp/a", " 0m 00.01s: Copy file failed: /w/unzipTemp/b"], 2),
-            ([run, " 0m 00.01s: Folder in use, not replaced: /app/b"], 2),
-            ([run, " 0m 00.01s: Backup failed, not replaced: /app/b"], 2),
-            ([run, " 0m 00.01s: Copy folder failed: /w/unzipTemp/b/"], 2),
-            ([run, " 0m 00.00s: Load config file failed."], 2),
-            ([], 2),  # no log at all: nothing is known
+            # (what the application holds, archive entries, options, exit code, what the application then holds)
+            ("a wrapper around names of the application", V1, wrapped, [], 0,
+             {"myapp": "app 1.1", "plugins": None, "plugins/new.so": "new", "readme.txt": "readme 1.0"}),
+            ("a folder of the application", V1, [("plugins/new.so", "new")], [], 0,
+             {"myapp": "app 1.0", "plugins": None, "plugins/new.so": "new", "readme.txt": "readme 1.0"}),
+            ("a folder that may be new or a wrapper", {"other": "x"}, [("docs/a.txt", "a")], [], 1,
+             {"other": "x"}),
+            ("--layout flat adds it", {"other": "x"}, [("docs/a.txt", "a")], ["--layout", "flat"], 0,
+             {"other": "x", "docs": None, "docs/a.txt": "a"}),
+            ("--layout wrapped unwraps it", {"other": "x"}, [("docs/a.txt", "a")], ["--layout", "wrapped"], 0,
+             {"other": "x", "a.txt": "a"}),
+            ("--layout wrapped with two top-level names", V1, [("a/x", "x"), ("b", "b")], ["--layout", "wrapped"],
+             1, v1_tree),
         ]
-        for lines, code in cases:
-            with self.subTest(lines=lines):
-                self.assertEqual(corvane_update.summary(lines), code)
+        for what, tree, entries, options, code, after in cases:
+            with self.subTest(what):
+                shutil.rmtree(self.app)
+                install(self.app, tree)
+                before = snapshot(self.app, leave_out=())
+                result = self.updater(self.zip("r.zip", entries), self.app, *options)
+                self.assertExit(result, code)
+                self.assertEqual(snapshot(self.app), after)
+                if code == 1:
+                    self.assertIn("--layout", result.stderr, "the message names the way out")
+                    self.assertNothingMade(before)
 
-    def test_the_windows_command_line_hands_corvane_the_whole_path_with_its_blanks(self):
-        """Under Wine: the exact command line the updater builds on Windows."""
+    def test_a_refused_archive_touches_nothing_and_leaves_nothing(self):
+        """Unsafe or unlistable entries, and missing, corrupt or damaged
+        archives: exit code 1, the application as it was, and nothing of the
+        run left anywhere (a damaged member comes after a good one, so part of
+        the release was unpacked)."""
+        good = self.zip("good.zip", [("myapp", "app 6.6"), ("zzz.txt", "z" * 5000)])
+        with open(good, "rb") as f:
+            data = f.read()
+        damaged = [
+            ("missing", None),
+            ("not a zip", b"this is no archive"),
+            ("cut short", data[: len(data) // 2]),
+            ("a damaged member", data.replace(b"z" * 200, b"y" * 200, 1)),
+        ]
+        unsafe = ["../evil.txt", "/abs.txt", "C:/evil.txt", "a/../../evil.txt", "./myapp", "semi;colon.txt",
+                  "updateTemp/x", "updateTemp.log", "ctrl\x01.txt"]
+        archives = [(name, payload, None) for name, payload in damaged]
+        archives += [("entry %r" % entry, None, [("myapp", "app 6.6"), (entry, "evil")]) for entry in unsafe]
+        archives += [
+            ("an entry below a link", None, [("lib", ("link", self.temp)), ("lib/evil.txt", "evil")]),
+            ("an entry below a file", None, [("lib", "file"), ("lib/evil.txt", "evil")]),
+            ("an entry twice", None, [("myapp", "one"), ("myapp", "two")]),
+        ]
+        for what, payload, entries in archives:
+            for work in (None, "new work folder", "empty work folder"):
+                with self.subTest(what=what, work=work):
+                    shutil.rmtree(self.app)
+                    install(self.app, V1)
+                    before = snapshot(self.app, leave_out=())
+                    path = os.path.join(self.dir, "bad.zip")
+                    if os.path.exists(path):
+                        os.remove(path)
+                    if entries is not None:
+                        make_zip(path, entries)
+                    elif payload is not None:
+                        with open(path, "wb") as f:
+                            f.write(payload)
+                    options = []
+                    if work:
+                        options = ["--work", os.path.join(self.temp, "work")]
+                        if work == "empty work folder":
+                            os.makedirs(options[1])
+                    result = self.updater(path, self.app, *options)
+                    self.assertExit(result, 1)
+                    self.assertRegex(result.stderr, r"^corvane_update: \S")
+                    if work == "empty work folder":
+                        self.assertEqual(os.listdir(options[1]), [], "the given work folder is empty again")
+                        os.rmdir(options[1])
+                    self.assertNothingMade(before)
+
+    def test_the_checksum_is_checked_before_anything_is_unpacked(self):
+        install(self.app, V1)
+        release = self.zip("r.zip", V11_ENTRIES)
+        digest = subprocess.run(["sha256sum", release], capture_output=True, text=True).stdout.split()[0]
+        before = snapshot(self.app, leave_out=())
+        for given, code in [("0" * 64, 1), (digest[:63], 1), (digest.upper(), 0)]:
+            with self.subTest(given=given):
+                result = self.updater(release, self.app, "--sha256", given)
+                self.assertExit(result, code)
+                if code == 1:
+                    self.assertNothingMade(before)
+        self.assertEqual(read(os.path.join(self.app, "myapp")), "app 1.1")
+
+    def test_the_update_waits_for_the_application_to_exit(self):
+        install(self.app, V1)
+        release = self.zip("r.zip", V11_ENTRIES)
+        before = snapshot(self.app, leave_out=())
+        running = subprocess.Popen(["sleep", "30"])
+        try:
+            result = self.updater(release, self.app, "--wait-pid", str(running.pid), "--wait-seconds", "0.5")
+        finally:
+            running.kill()
+            running.wait()
+        self.assertExit(result, 1)
+        self.assertIn("still running after 0.5 seconds", result.stderr)
+        self.assertNothingMade(before)
+
+        # The application writes its file as it exits; the update must come
+        # after that, so the backup holds the last write. The process stays a
+        # zombie until this test collects it: it has exited all the same.
+        exiting = subprocess.Popen(["sh", "-c", "sleep 1; printf 'app 1.0, at exit' > '%s/myapp'" % self.app])
+        result = self.updater(release, self.app, "--wait-pid", str(exiting.pid), "--wait-seconds", "60")
+        exiting.wait()
+        self.assertExit(result, 0)
+        self.assertEqual(read(os.path.join(self.app, "updateTemp", "myapp")), "app 1.0, at exit")
+        self.assertEqual(read(os.path.join(self.app, "myapp")), "app 1.1")
+
+    def test_a_patch_release_lists_every_file_with_per_file(self):
+        """A release of changed files only: listed whole, its folder replaces
+        the application's; with --per-file only its files do."""
+        installed = {"app": "app 1.0", "lib/core.so": "core 1.0", "lib/util.so": "util 1.0"}
+        patch = [("lib/core.so", "core 1.1"), ("lib/extra/new.so", "new 1.1"), ("plugins/p.so", "p 1.1")]
+        for options, lib in [([], {"lib": None, "lib/core.so": "core 1.1", "lib/extra": None,
+                                   "lib/extra/new.so": "new 1.1"}),
+                             (["--per-file"], {"lib": None, "lib/core.so": "core 1.1", "lib/util.so": "util 1.0",
+                                               "lib/extra": None, "lib/extra/new.so": "new 1.1"})]:
+            with self.subTest(options=options):
+                shutil.rmtree(self.app)
+                install(self.app, installed)
+                result = self.updater(self.zip("patch.zip", patch), self.app, *options)
+                self.assertExit(result, 0)
+                expected = dict(lib, app="app 1.0", plugins=None)
+                expected["plugins/p.so"] = "p 1.1"
+                self.assertEqual(snapshot(self.app), expected)
+        self.assertEqual(snapshot(os.path.join(self.app, "updateTemp"), leave_out=()),
+                         {"lib": None, "lib/core.so": "core 1.0"}, "only the changed file is backed up")
+
+
+class RollbackTest(Fixture):
+    def test_a_rollback_puts_the_old_versions_back_and_a_second_one_undoes_it(self):
+        for options in ([], ["--per-file"]):
+            with self.subTest(options=options):
+                shutil.rmtree(self.app)
+                install(self.app, dict(V1, **{"lib/keep.so": "keep", "lib/core.so": "core 1.0"}))
+                old = snapshot(self.app)
+                result = self.updater(self.zip("r.zip", V11_ENTRIES + [("lib/core.so", "core 1.1"),
+                                                                       ("lib/new/n.so", "n 1.1")]),
+                                      self.app, *options)
+                self.assertExit(result, 0)
+                new = snapshot(self.app)
+                result = self.updater("--rollback", self.app)
+                self.assertExit(result, 0)
+                self.assertIn("rollback: ", result.stdout)
+                self.assertEqual(snapshot(self.app), old)
+                self.assertEqual(self.beside(), [])
+                result = self.updater("--rollback", self.app)
+                self.assertExit(result, 0)
+                self.assertEqual(snapshot(self.app), new)
+
+    def test_a_rollback_that_did_not_put_everything_back_is_finished_by_the_next(self):
+        install(self.app, {"a": "a 1.0", "b": "b 1.0"})
+        self.assertExit(self.updater(self.zip("r.zip", [("a", "a 2.0"), ("b", "b 2.0"), ("c", "c 2.0")]),
+                                     self.app), 0)
+        self.make_immutable(os.path.join(self.app, "b"))
+        self.make_immutable(os.path.join(self.app, "c"))
+        result = self.updater("--rollback", self.app)
+        self.assertExit(result, 2)
+        self.assertIn("1 replaced now, 0 at the restart, 1 not replaced; 0 added entries taken out", result.stdout)
+        self.assertIn("not taken out: c", result.stdout)
+        work = self.work_folders()
+        self.assertEqual(len(work), 1, "the old version not put back waits in the work folder")
+        self.assertEqual(read(os.path.join(self.dir, work[0], "unzipTemp", "b")), "b 1.0")
+
+        for path in ("b", "c"):
+            self.release_immutable(os.path.join(self.app, path))
+        result = self.updater("--rollback", self.app)
+        self.assertExit(result, 0)
+        self.assertEqual(snapshot(self.app), {"a": "a 1.0", "b": "b 1.0"})
+        self.assertEqual(self.beside(), [])
+        self.assertExit(self.updater("--rollback", self.app), 0)
+        self.assertEqual(snapshot(self.app), {"a": "a 2.0", "b": "b 2.0", "c": "c 2.0"},
+                         "the finished rollback is undone whole")
+
+    def test_without_an_update_there_is_nothing_to_roll_back(self):
+        install(self.app, dict(V1, **{"updateTemp/myapp": "some backup"}))
+        before = snapshot(self.app, leave_out=())
+        result = self.updater("--rollback", self.app)
+        self.assertExit(result, 1)
+        self.assertIn("nothing to roll back", result.stderr)
+        self.assertNothingMade(before)
+
+
+class RetryTest(Fixture):
+    def test_a_retry_after_a_partial_failure_keeps_the_first_attempts_backups(self):
+        install(self.app, {"a": "a 1.0", "b": "b 1.0", "c": "c 1.0"})
+        release = self.zip("r.zip", [("a", "a 2.0"), ("b", "b 2.0"), ("n/new.txt", "new")])
+        self.make_immutable(os.path.join(self.app, "b"))
+        result = self.updater(release, self.app)
+        self.assertExit(result, 2)
+        self.assertIn("1 not replaced", result.stdout)
+        # The old b cannot be moved into the backup: b stays as it is.
+        self.assertIn("Backup failed, not replaced: " + os.path.join(self.app, "b") + " (", result.stdout)
+        first_work = self.work_folders()
+        self.assertEqual(len(first_work), 1, "the work folder of a run that did not replace everything stays")
+        self.assertEqual(read(os.path.join(self.dir, first_work[0], "unzipTemp", "b")), "b 2.0")
+
+        self.release_immutable(os.path.join(self.app, "b"))
+        result = self.updater(release, self.app)
+        self.assertExit(result, 0)
+        backup = os.path.join(self.app, "updateTemp")
+        self.assertEqual(snapshot(backup, leave_out=()), {"a": "a 1.0", "b": "b 1.0"},
+                         "the first attempt's backup of a wins over the second's")
+        self.assertEqual(self.beside(), [], "the first attempt's work folder goes with the second's")
+        log = read(os.path.join(self.app, "updateTemp.log"))
+        self.assertEqual(log.count("exit code"), 2, "the kept log holds both attempts")
+        result = self.updater("--rollback", self.app)
+        self.assertExit(result, 0)
+        self.assertEqual(snapshot(self.app), {"a": "a 1.0", "b": "b 1.0", "c": "c 1.0"})
+
+    def test_a_run_cut_short_loses_no_backup(self):
+        """The updater is killed just after Corvane's run, twice (the second
+        time with the first attempt's backups set aside); the next run puts
+        its records right, and the backup still holds the versions from before
+        the first attempt."""
+        install(self.app, {"a": "a 1.0", "b": "b 1.0"})
+        release = self.zip("r.zip", [("a", "a 2.0"), ("b", "b 2.0"), ("c", "c 2.0")])
+        killer = os.path.join(self.dir, "corvane-then-kill")
+        write(killer, '#!/bin/sh\n"%s" "$@"\nkill -9 $PPID\n' % CORVANE, 0o755)
+        self.own.add("corvane-then-kill")
+        for attempt in (1, 2):
+            result = self.updater(release, self.app, corvane=killer)
+            self.assertEqual(result.returncode, -9, result.stdout + result.stderr)
+        self.assertTrue(os.path.isdir(os.path.join(self.app, "updateTemp.kept")),
+                        "the second run was cut short with the first one's backups set aside")
+        result = self.updater(release, self.app)
+        self.assertExit(result, 0)
+        self.assertEqual(snapshot(os.path.join(self.app, "updateTemp"), leave_out=()), {"a": "a 1.0", "b": "b 1.0"})
+        self.assertFalse(os.path.exists(os.path.join(self.app, "updateTemp.kept")))
+        self.assertEqual(self.beside(), [])
+        result = self.updater("--rollback", self.app)
+        self.assertExit(result, 0)
+        self.assertEqual(snapshot(self.app), {"a": "a 1.0", "b": "b 1.0"})
+
+    def test_a_work_folder_can_be_used_again(self):
+        install(self.app, V1)
+        work = os.path.join(self.temp, "work")
+        for version in ("1.1", "1.2"):
+            result = self.updater(self.zip("r.zip", [("myapp", "app " + version)]), self.app, "--work", work)
+            self.assertExit(result, 0)
+            self.assertEqual(read(os.path.join(self.app, "myapp")), "app " + version)
+
+        # After a failure, the same release goes again in the same folder;
+        # another release does not take the place of what waits there.
+        self.make_immutable(os.path.join(self.app, "myapp"))
+        release = self.zip("r13.zip", [("myapp", "app 1.3")])
+        self.assertExit(self.updater(release, self.app, "--work", work), 2)
+        self.release_immutable(os.path.join(self.app, "myapp"))
+        before = snapshot(self.app, leave_out=())
+        result = self.updater(self.zip("r14.zip", [("myapp", "app 1.4")]), self.app, "--work", work)
+        self.assertExit(result, 1)
+        self.assertIn("already holds a release", result.stderr)
+        self.assertEqual(snapshot(self.app, leave_out=()), before)
+        self.assertExit(self.updater(release, self.app, "--work", work), 0)
+        self.assertEqual(read(os.path.join(self.app, "myapp")), "app 1.3")
+        self.assertEqual(read(os.path.join(self.app, "updateTemp", "myapp")), "app 1.2")
+
+    def test_a_name_without_its_own_outcome_line_counts_as_not_replaced(self):
+        """A name whose log line is cut (longer than the log's line limit): the
+        run is not known to be complete, so the work folder stays."""
+        install(self.app, {"a": "a 1.0"})
+        long_name = "/".join(["d" * 200] * 5) + "/f.txt"
+        result = self.updater(self.zip("r.zip", [("a", "a 2.0"), (long_name, "deep")]), self.app, "--per-file")
+        self.assertExit(result, 2)
+        self.assertRegex(result.stdout, r"\d replaced now, 0 at the restart, [12] not replaced")
+        self.assertIn(long_name + ": 0 outcome lines in the log", result.stdout)
+        self.assertEqual(len(self.work_folders()), 1)
+
+    def test_one_updater_at_a_time_per_application(self):
+        install(self.app, V1)
+        before = snapshot(self.app, leave_out=())
+        with open(os.path.join(self.app, "updateTemp.log"), "ab") as lock:
+            fcntl.flock(lock.fileno(), fcntl.LOCK_EX)
+            result = self.updater(self.zip("r.zip", V11_ENTRIES), self.app)
+        self.assertExit(result, 1)
+        self.assertIn("another run of the updater", result.stderr)
+        os.remove(os.path.join(self.app, "updateTemp.log"))
+        self.assertNothingMade(before)
+
+
+class CommandLineTest(Fixture):
+    def test_a_wrong_command_line_is_refused_with_exit_code_1(self):
+        install(self.app, V1)
+        release = self.zip("r.zip", V11_ENTRIES)
+        for args in ([], [release], ["--rollback", release, self.app], [release, self.app, "--sha256", "xyz"],
+                     [release, self.app, "--wait-pid", "0"], ["--rollback", self.app, "--per-file"],
+                     [release, os.path.join(self.dir, "no-such-app")]):
+            with self.subTest(args=args):
+                self.assertExit(self.updater(*args), 1)
+        self.assertExit(self.updater(release, self.app, corvane=os.path.join(self.dir, "no-corvane")), 1)
+        self.assertNothingMade(snapshot(self.app, leave_out=()))
+
+
+class LogReadingTest(unittest.TestCase):
+    """The log reader on sample texts: the lines of today's program and of the
+    one whose failure lines end in " (<reason>)" and which has more lines."""
+
+    NAMES = ["a", "b (x)", "plugins"]
+
+    def outcome(self, texts, ran=True):
+        lines = ["", "", "Corvane (2026/12/10  09:05:01)", ""]
+        lines += [" 0m 00.00s: Run param is: /w/update_config.xml"] if ran else []
+        lines += [text if text.startswith(" ") else " 0m 00.01s: " + text for text in texts]
+        return corvane_update.read_outcome(lines, self.NAMES, "/w/unzipTemp/", "/a/")
+
+    def test_each_name_takes_the_one_line_that_begins_with_its_exact_path(self):
+        all_now = ["Copy file: /w/unzipTemp/a", "Copy file: /w/unzipTemp/b (x)", "Copy folder: /w/unzipTemp/plugins/"]
+        cases = [
+            ("all replaced now", all_now, (3, 0, []), 0),
+            ("a failure with its reason", ["Copy file failed: /w/unzipTemp/a (Operation not permitted)"] + all_now[1:],
+             (2, 0, ["a"]), 2),
+            ("a failure without a reason (today's program)", ["Copy file failed: /w/unzipTemp/a"] + all_now[1:],
+             (2, 0, ["a"]), 2),
+            ("a path holding ' ('", all_now[:1] + ["Copy file failed: /w/unzipTemp/b (x) (Permission denied)",
+                                                    all_now[2]], (2, 0, ["b (x)"]), 2),
+            ("a folder's line by its target", all_now[:2] + ["Folder in use, not replaced: /a/plugins (Device busy)"],
+             (2, 0, ["plugins"]), 2),
+            ("a folder copy that failed", all_now[:2] + ["Copy folder failed: /w/unzipTemp/plugins/ (No space)"],
+             (2, 0, ["plugins"]), 2),
+            ("a refused name", all_now[:2] + ["Name refused, it passes through a link: plugins"], (2, 0, ["plugins"]), 2),
+            ("at the restart", ["Copy file at restart: /w/unzipTemp/a"] + all_now[1:], (2, 1, []), 3),
+            ("a thread number in the time", [" 0m 00.01s (2): Copy file: /w/unzipTemp/a"] + all_now[1:], (3, 0, []), 0),
+            ("a line glued to a cut one", [" 0m 00.00s: file_names : a;b (x);plu 0m 00.01s: Copy file: /w/unzipTemp/a"]
+             + all_now[1:], (2, 0, ["a"]), 2),
+            ("a cut path", all_now[:2] + ["Copy folder: /w/unzipTemp/plug"], (2, 0, ["plugins"]), 2),
+            ("a line missing", all_now[1:], (2, 0, ["a"]), 2),
+            ("a name with two lines", all_now + ["Copy file failed: /w/unzipTemp/a (Busy)"], (2, 0, ["a"]), 2),
+            ("the old version not put back", ["Copy file failed: /w/unzipTemp/a (Busy)",
+                                              "Old version not put back, it is in: /a/updateTemp/a (Busy)"] + all_now[1:],
+             (2, 0, ["a"]), 2),
+            ("warnings only", ["Backup folder not emptied: /a/updateTemp/ (Directory not empty)",
+                               "Run lock not taken, going on: /a/ (No locks)"] + all_now, (3, 0, []), 0),
+        ]
+        for what, texts, (now, restart, not_replaced), code in cases:
+            with self.subTest(what):
+                outcome = self.outcome(texts)
+                self.assertEqual((len(outcome.now), len(outcome.restart), outcome.not_replaced),
+                                 (now, restart, not_replaced))
+                self.assertEqual(outcome.code(), code)
+
+    def test_a_run_that_changed_nothing_or_wrote_no_log_is_not_a_success(self):
+        cases = [
+            (["Load config file failed."], True),
+            (["Another run is updating this application, nothing changed: /a/"], True),
+            (["Configuration refused, this entry holds the release, the configuration or the log: /a/plugins"], True),
+            ([], False),
+        ]
+        for texts, whole_run in cases:
+            with self.subTest(texts=texts):
+                outcome = self.outcome(texts, ran=bool(texts))
+                self.assertEqual(bool(outcome.whole_run), whole_run)
+                self.assertEqual(outcome.code(), 2)
+                self.assertEqual(len(outcome.not_replaced), 3)
+
+
+class WindowsTest(Fixture):
+    def test_the_windows_command_line_and_log_under_wine(self):
+        """The exact command line the updater builds on Windows, with blanks in
+        the path, and its log read as the updater reads it: one file in use
+        waits for the restart, the other is replaced now."""
         win32 = os.path.join(BUILD, "win32")
         work = os.path.join(self.dir, "my update") + "/"
-        write(self.app + "/myapp", "app 1.0")
-        write(work + "unzipTemp/myapp", "app 1.1")
-        write(work + "update_config.xml",
-              corvane_update.config_text("Z:" + self.app + "/", "Z:" + work, ["myapp"]))
-        write(work + "updateLog/update.log", "")
+        app = self.app + "/"
+        install(app, {"myapp.exe": "app 1.0", "core.dll": "core 1.0"})
+        install(work, {"unzipTemp/myapp.exe": "app 1.1", "unzipTemp/core.dll": "core 1.1", "updateLog/update.log": ""})
+        names = ["myapp.exe", "core.dll"]
+        write(work + "update_config.xml", corvane_update.config_text("Z:" + app, "Z:" + work, names))
         command = corvane_update.corvane_command("Z:" + win32 + "/corvane.exe", "Z:" + work + "update_config.xml",
                                                  windows=True)
         write(self.dir + "/command.txt", command)
         result = subprocess.run([os.path.join(ROOT, "cmake", "wine-run"), win32 + "/hold_and_run.exe",
-                                 "--command-file", "Z:" + self.dir + "/command.txt"],
+                                 "--hold", "Z:" + app + "myapp.exe", "--command-file", "Z:" + self.dir + "/command.txt"],
                                 capture_output=True, text=True, timeout=120)
         self.assertEqual(result.returncode, 1, "corvane.exe had a path: " + result.stderr)
-        self.assertEqual(read(self.app + "/myapp"), "app 1.1")
-        lines = read(work + "updateLog/update.log").replace("\r", "").split("\n")
-        self.assertEqual(corvane_update.summary(lines), 0, lines)
+        self.assertEqual(read(app + "core.dll"), "core 1.1")
+        with open(work + "updateLog/update.log", newline="") as log:
+            lines = log.read().split("\n")
+        self.assertTrue(all(line.endswith("\r") for line in lines[:-1]), "CR LF line ends")
+        outcome = corvane_update.read_outcome([line.rstrip("\r") for line in lines], names,
+                                              "Z:" + work + "unzipTemp/", "Z:" + app)
+        self.assertEqual((outcome.now, outcome.restart, outcome.not_replaced), (["core.dll"], ["myapp.exe"], []))
+        self.assertEqual(outcome.code(), 3)
+        # The restart carries out the queued moves now, while their paths
+        # still exist, so that none is left pending in the shared prefix.
+        subprocess.run(["wineboot", "-r"], capture_output=True, timeout=120)
+        subprocess.run(["wineserver", "-w"], capture_output=True, timeout=60)
+        self.assertEqual(read(app + "myapp.exe"), "app 1.1")
+        self.assertEqual(read(app + "updateTemp/myapp.exe"), "app 1.0")
 
 
 if __name__ == "__main__":
-    os.makedirs(os.path.join(BUILD, "updater-test"), exist_ok=True)
+    os.makedirs(TEST_ROOT, exist_ok=True)
     unittest.main(verbosity=2)

@@ -11,20 +11,12 @@
 #include "config/update_config.h"
 #include "log/diagnostic_log.h"
 #include "platform/test_support.h"
+#include "testing/log_lines.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-Lines split_lines(const std::string& text) {
-  Lines lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
+using testing_logs::Lines;
+using testing_logs::split_lines;
 
 // The first fenced block marked "xml", without its fences.
 std::string xml_example(const Lines& doc) {

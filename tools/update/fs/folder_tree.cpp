@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "fs/path_queries.h"
+#include "fs/path_text.h"
 #include "platform/platform.h"
-
-void (*folder_tree_entry_hook)(const char* entry_path) = nullptr;
 
 namespace {
 
+using platform::EntryKind;
 using platform::FolderEntry;
 using platform::FolderSearch;
 using platform::kPathBuffer;
@@ -23,96 +23,121 @@ bool compose(char (&out)[kPathBuffer], const char* folder, const char* name, con
   return false;
 }
 
-bool is_dot_entry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
-
-void entry_hook(const char* path) {
-  if (folder_tree_entry_hook) folder_tree_entry_hook(path);
-}
-
 // One level of a walk. It lives in the frame that starts the guard, so that
 // after a fault has cut the level short the search can still be closed there.
 struct Level {
   const char* source;  // the folder walked
   const char* target;  // copy only: the folder filled
+  EntryHook hook;      // null but in tests
   FolderSearch* volatile search;
   int result;
+  platform::Status failure;  // the first failure of this level or below
 };
+
+// Notes a failure of the level: its result becomes 0, and the first reason is kept.
+void fail(Level& level, const platform::Status& why) {
+  if (level.result == 1) level.failure = why;
+  level.result = 0;
+}
 
 // Closes the level's search once: a fault inside the close leaves it unclosed
 // rather than closed twice.
 void close_search(Level& level) {
   FolderSearch* search = level.search;
   level.search = nullptr;
-  platform::find_close(search);
+  platform::close_folder(search);
 }
 
 // Runs the level's body under the fault guard; a fault or exception makes the
 // level yield 0 with its search closed.
-int run_level(void (*body)(void*), Level& level) {
-  if (!platform::run_guarded(body, &level)) level.result = 0;
+int run_level(void (*body)(void*), Level& level, platform::Status* first_failure) {
+  if (!platform::run_guarded(body, &level)) fail(level, platform::Status{platform::Failure::fault, 0});
   if (level.search) close_search(level);
+  if (level.result != 1 && first_failure) *first_failure = level.failure;
   return level.result;
 }
 
-// Opens the level's search on "<folder>*.*". False when the pattern does not
-// fit or the folder cannot be searched.
-bool open_search(Level& level, FolderEntry* first) {
-  char pattern[kPathBuffer];
-  if (!compose(pattern, level.source, "*.*", "")) return false;
-  level.search = platform::find_first(pattern, first);
+// Opens the listing of the level's folder. False, with the level failed, when
+// the folder cannot be read.
+bool open_search(Level& level) {
+  platform::Status why = platform::kOk;
+  level.search = platform::open_folder(level.source, "", &why);
+  if (!level.search) fail(level, why);
   return level.search != nullptr;
 }
 
-int copy_tree_level(const char* source, const char* target);
+int copy_tree_level(const char* source, const char* target, EntryHook hook, platform::Status* first_failure);
 
-bool copy_entry(const Level& level, const FolderEntry& entry) {
-  const bool folder = (entry.attributes & platform::kAttrFolder) != 0;
+// A link is copied as a link where the system has links of its own; where it
+// does not (Windows 98), the copy takes what the link points to.
+bool copied_as_folder(const FolderEntry& entry) {
+  if (entry.kind == EntryKind::link) return entry.points_to_folder;
+  return entry.kind == EntryKind::folder || entry.kind == EntryKind::mount;
+}
+
+platform::Status copy_entry(const Level& level, const FolderEntry& entry) {
+  const bool folder = copied_as_folder(entry);
   const char* tail = folder ? "/" : "";
   char from[kPathBuffer];
   char to[kPathBuffer];
   if (!compose(from, level.source, entry.name, tail) || !compose(to, level.target, entry.name, tail))
-    return false;
-  entry_hook(from);
+    return platform::too_long();
+  if (level.hook) level.hook(from);
+  if (entry.kind == EntryKind::link) {
+    platform::Status linked = platform::copy_link(from, to);
+    if (linked.failure != platform::Failure::not_supported) return linked;
+  }
   if (!folder) return platform::copy_file(from, to);
-  if (!make_folder(to)) return false;
-  return copy_tree_level(from, to) == 1;
+  platform::Status made = platform::create_folder(to);
+  if (!made.ok() && made.failure != platform::Failure::exists) return made;
+  platform::Status below = platform::kOk;
+  copy_tree_level(from, to, level.hook, &below);
+  return below;
 }
 
-// Walks the level's entries but "." and "..", in the order the system yields
-// them, handing each to act; a failing entry makes the result 0 and the walk
-// goes on. False, with the result 0, when the folder cannot be searched.
-bool walk_entries(Level& level, bool (*act)(const Level&, const FolderEntry&)) {
+// Walks the level's entries, in the order the system yields them, handing each to act; a failing entry fails the level and the walk
+// goes on. False when the folder cannot be searched.
+bool walk_entries(Level& level, platform::Status (*act)(const Level&, const FolderEntry&)) {
+  if (!open_search(level)) return false;
   FolderEntry entry;
-  if (!open_search(level, &entry)) {
-    level.result = 0;
-    return false;
+  while (platform::next_entry(level.search, &entry)) {
+    platform::Status done = act(level, entry);
+    if (!done.ok()) fail(level, done);
   }
-  do {
-    if (is_dot_entry(entry.name)) continue;
-    if (!act(level, entry)) level.result = 0;
-  } while (platform::find_next(level.search, &entry));
   close_search(level);
   return true;
 }
 
 void copy_level(void* context) { walk_entries(*static_cast<Level*>(context), copy_entry); }
 
-int copy_tree_level(const char* source, const char* target) {
-  Level level = {source, target, nullptr, 1};
-  return run_level(copy_level, level);
+int copy_tree_level(const char* source, const char* target, EntryHook hook, platform::Status* first_failure) {
+  Level level = {source, target, hook, nullptr, 1, platform::kOk};
+  return run_level(copy_level, level, first_failure);
 }
 
-int delete_tree_level(const char* folder);
+int delete_tree_level(const char* folder, EntryHook hook, platform::Status* first_failure);
 
-bool delete_entry(const Level& level, const FolderEntry& entry) {
-  const bool link = (entry.attributes & platform::kAttrLink) != 0;
-  const bool folder = (entry.attributes & platform::kAttrFolder) != 0;
+platform::Status delete_entry(const Level& level, const FolderEntry& entry) {
+  const bool folder = entry.kind == EntryKind::folder || entry.kind == EntryKind::mount;
   char path[kPathBuffer];
   // A link is named without a trailing "/" so that it is the link that goes.
-  if (!compose(path, level.source, entry.name, folder && !link ? "/" : "")) return false;
-  entry_hook(path);
-  if (link) return folder ? platform::remove_folder(path) : platform::delete_file(path);
-  if (folder) return delete_tree_level(path) == 1;
+  if (!compose(path, level.source, entry.name, folder ? "/" : "")) return platform::too_long();
+  if (level.hook) level.hook(path);
+  switch (entry.kind) {
+    case EntryKind::link:
+      return platform::remove_link(path);
+    case EntryKind::mount:
+      // Another file system: its files are not part of this tree.
+      return platform::Status{platform::Failure::mount_point, 0};
+    case EntryKind::folder: {
+      platform::Status below = platform::kOk;
+      delete_tree_level(path, level.hook, &below);
+      return below;
+    }
+    case EntryKind::file:
+    case EntryKind::other:
+      break;
+  }
   // Not looked at: when the attributes stay, the deletion fails and tells.
   platform::set_normal_attributes(path);
   return platform::delete_file(path);
@@ -121,37 +146,41 @@ bool delete_entry(const Level& level, const FolderEntry& entry) {
 void delete_level(void* context) {
   Level& level = *static_cast<Level*>(context);
   if (!walk_entries(level, delete_entry)) return;  // nothing deleted, the folder stays
-  // Not looked at: a folder that still holds an entry stays, and that
-  // entry's failure is already in the result.
-  platform::remove_folder(level.source);
+  platform::Status removed = platform::remove_folder(level.source);
+  // A folder that still holds an entry stays; that entry's failure is the
+  // reason already kept.
+  if (!removed.ok() && level.result == 1) fail(level, removed);
 }
 
-int delete_tree_level(const char* folder) {
-  Level level = {folder, nullptr, nullptr, 1};
-  return run_level(delete_level, level);
+int delete_tree_level(const char* folder, EntryHook hook, platform::Status* first_failure) {
+  Level level = {folder, nullptr, hook, nullptr, 1, platform::kOk};
+  return run_level(delete_level, level, first_failure);
 }
 
 // When the named folder is itself a link, removes the link and yields true
 // with its outcome in *result; false when it is no link.
-bool remove_if_link(const char* folder, int* result) {
-  char plain[kPathBuffer];
-  if (!compose(plain, folder, "", "")) return false;
-  std::size_t length = std::strlen(plain);
-  while (length > 1 && (plain[length - 1] == '/' || plain[length - 1] == '\\')) plain[--length] = '\0';
-  std::uint32_t attributes = platform::file_attributes(plain);
+bool remove_if_link(const char* folder, int* result, platform::Status* first_failure) {
+  // Named without its trailing separators, so that the link itself is examined.
+  std::string plain = without_trailing_separators(folder);
+  if (plain.empty() || plain.size() >= kPathBuffer) return false;
+  std::uint32_t attributes = platform::file_attributes(plain.c_str());
   if (attributes == platform::kInvalidAttributes || !(attributes & platform::kAttrLink) ||
       !(attributes & platform::kAttrFolder))
     return false;
-  *result = platform::remove_folder(plain) ? 1 : 0;
+  platform::Status removed = platform::remove_folder(plain.c_str());
+  if (!removed.ok() && first_failure) *first_failure = removed;
+  *result = removed.ok() ? 1 : 0;
   return true;
 }
 
 }  // namespace
 
-int copy_folder_tree(const char* source, const char* target) { return copy_tree_level(source, target); }
+int copy_folder_tree(const char* source, const char* target, platform::Status* first_failure, EntryHook hook) {
+  return copy_tree_level(source, target, hook, first_failure);
+}
 
-int delete_folder_tree(const char* folder) {
+int delete_folder_tree(const char* folder, platform::Status* first_failure, EntryHook hook) {
   int result = 0;
-  if (remove_if_link(folder, &result)) return result;
-  return delete_tree_level(folder);
+  if (remove_if_link(folder, &result, first_failure)) return result;
+  return delete_tree_level(folder, hook, first_failure);
 }

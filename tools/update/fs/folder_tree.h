@@ -3,22 +3,28 @@
 // system yields entries; a failing entry never stops it. Every level runs
 // under the fault guard: a C++ exception or a system fault inside a level
 // makes that level yield 0 and close its search, and its parent goes on.
-// Results: 1 when every entry succeeded, 0 otherwise. Nothing is logged.
+// Results: 1 when every entry succeeded, 0 otherwise, with the first failure's
+// reason in *first_failure when given. Nothing is logged.
 #pragma once
+
+#include "platform/platform.h"
 
 // Copies the contents of source into target, which must exist already.
 // Sub-folders are created with make_folder (an existing one is reused);
-// existing target files are overwritten. 0 when source cannot be searched.
-int copy_folder_tree(const char* source, const char* target);
+// existing target files are overwritten. Where the system has links of its
+// own (POSIX), a link is copied as a link. 0 when source cannot be searched.
+// Called with the path of each entry before a walk acts on it; tests pass one
+// that raises a fault or an exception inside a level.
+using EntryHook = void (*)(const char* entry_path);
+
+int copy_folder_tree(const char* source, const char* target, platform::Status* first_failure = nullptr,
+                     EntryHook hook = nullptr);
 
 // Deletes everything below folder, read-only files included, then folder
 // itself. A link (symbolic link, junction) is removed as itself and never
 // walked through, so nothing outside the tree is touched; a named folder that
-// is itself a link is removed the same way. An entry whose deletion fails
-// stays, and so do the folders that hold it. 0 when folder cannot be searched
-// (then nothing is changed).
-int delete_folder_tree(const char* folder);
-
-// Called with the path of each entry before the walk acts on it. Null in the
-// program; tests set it to raise a fault or an exception inside one level.
-extern void (*folder_tree_entry_hook)(const char* entry_path);
+// is itself a link is removed the same way. A folder where another file
+// system is mounted is left alone, as is anything else whose deletion fails,
+// and so are the folders that hold it. 0 when folder cannot be searched (then
+// nothing is changed).
+int delete_folder_tree(const char* folder, platform::Status* first_failure = nullptr, EntryHook hook = nullptr);

@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "platform/test_support.h"
+#include "testing/trees.h"
 
 namespace {
 
@@ -18,33 +19,21 @@ namespace fs = std::filesystem;
 using test_support::exists;
 using test_support::read_file;
 using test_support::write_file;
+using testing_trees::make_tree;
+using testing_trees::snapshot;
+using testing_trees::Tree;
 
 // Creates entries below root: a name ending in "/" is a folder, any other a
 // file whose content is its own name.
 void build(const std::string& root, const std::vector<std::string>& entries) {
-  fs::create_directories(root);
+  Tree tree;
   for (const std::string& entry : entries) {
     if (entry.back() == '/')
-      fs::create_directories(root + entry);
+      tree[entry.substr(0, entry.size() - 1)] = "/";
     else
-      write_file(root + entry, entry);
+      tree[entry] = entry;
   }
-}
-
-// Every entry below root by its relative path ("/" after a folder) with the
-// file's content: two trees are alike when these are equal.
-std::map<std::string, std::string> tree_of(const std::string& root) {
-  std::map<std::string, std::string> tree;
-  std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(root, error);
-       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    std::string relative = it->path().generic_string().substr(root.size());
-    if (it->is_directory())
-      tree[relative + "/"] = "";
-    else
-      tree[relative] = read_file(it->path().string());
-  }
-  return tree;
+  make_tree(root, tree);
 }
 
 // The trouble the entry hook raises at the entry whose path ends in
@@ -82,36 +71,37 @@ class FolderTreeTest : public ::testing::Test {
     previous_ = fs::current_path();
     folder_ = test_support::make_temp_folder();
     fs::current_path(folder_);
-    open_searches_ = platform::call_counts().open_searches;
+    open_handles_ = test_support::open_handle_count();
   }
   void TearDown() override {
-    folder_tree_entry_hook = nullptr;
-    EXPECT_EQ(platform::call_counts().open_searches, open_searches_) << "a folder search was left open";
+    if (open_handles_ >= 0) {
+      EXPECT_EQ(test_support::open_handle_count(), open_handles_) << "a folder listing was left open";
+    }
     fs::current_path(previous_);
     test_support::remove_tree(folder_);
   }
   fs::path previous_;
   std::string folder_;
-  unsigned open_searches_ = 0;
+  int open_handles_ = -1;
 };
 
 TEST_F(FolderTreeTest, CopyOfEmptyOrMissingSource) {
   build("empty/", {});
   build("dst/", {});
   EXPECT_EQ(copy_folder_tree("empty/", "dst/"), 1);
-  EXPECT_TRUE(tree_of("dst/").empty());
+  EXPECT_TRUE(snapshot("dst/").empty());
   EXPECT_EQ(copy_folder_tree("missing/", "dst/"), 0);
-  EXPECT_TRUE(tree_of("dst/").empty());
+  EXPECT_TRUE(snapshot("dst/").empty());
 }
 
 TEST_F(FolderTreeTest, CopyOfNestedTreeIsWhole) {
   // Names with and without a dot: "*.*" matches both.
   build("src/", {"a.txt", "noext", "sub/", "sub/b.dat", "sub/deeper/", "sub/deeper/c", "sub/empty/"});
-  auto source = tree_of("src/");
+  auto source = snapshot("src/");
   build("dst/", {});
   EXPECT_EQ(copy_folder_tree("src/", "dst/"), 1);
-  EXPECT_EQ(tree_of("dst/"), source);
-  EXPECT_EQ(tree_of("src/"), source);
+  EXPECT_EQ(snapshot("dst/"), source);
+  EXPECT_EQ(snapshot("src/"), source);
 }
 
 TEST_F(FolderTreeTest, CopyOverwritesFilesAndReusesFolders) {
@@ -120,9 +110,9 @@ TEST_F(FolderTreeTest, CopyOverwritesFilesAndReusesFolders) {
   write_file("dst/a", "old a");
   write_file("dst/sub/b", "old b");
   EXPECT_EQ(copy_folder_tree("src/", "dst/"), 1);
-  std::map<std::string, std::string> expected = {
-      {"a", "a"}, {"sub/", ""}, {"sub/b", "sub/b"}, {"sub/kept", "sub/kept"}};
-  EXPECT_EQ(tree_of("dst/"), expected);
+  Tree expected = {
+      {"a", "a"}, {"sub", "/"}, {"sub/b", "sub/b"}, {"sub/kept", "sub/kept"}};
+  EXPECT_EQ(snapshot("dst/"), expected);
 }
 
 TEST_F(FolderTreeTest, FileWhereSubFolderGoesFailsOnlyThatSubFolder) {
@@ -130,8 +120,8 @@ TEST_F(FolderTreeTest, FileWhereSubFolderGoesFailsOnlyThatSubFolder) {
   build("dst/", {});
   write_file("dst/sub", "a file");
   EXPECT_EQ(copy_folder_tree("src/", "dst/"), 0);
-  std::map<std::string, std::string> expected = {{"a", "a"}, {"sub", "a file"}, {"z", "z"}};
-  EXPECT_EQ(tree_of("dst/"), expected);
+  Tree expected = {{"a", "a"}, {"sub", "a file"}, {"z", "z"}};
+  EXPECT_EQ(snapshot("dst/"), expected);
 }
 
 TEST_F(FolderTreeTest, CopyTakesHiddenAndReadOnlyFiles) {
@@ -206,9 +196,9 @@ TEST_F(FolderTreeTest, HeldFileStaysWithItsFoldersAndEverythingElseGoes) {
   test_support::HeldEntry* held = test_support::hold_open("tree/keep/inner/held");
   ASSERT_NE(held, nullptr);
   EXPECT_EQ(delete_folder_tree("tree/"), 0);
-  std::map<std::string, std::string> expected = {
-      {"keep/", ""}, {"keep/inner/", ""}, {"keep/inner/held", "keep/inner/held"}};
-  EXPECT_EQ(tree_of("tree/"), expected);
+  Tree expected = {
+      {"keep", "/"}, {"keep/inner", "/"}, {"keep/inner/held", "keep/inner/held"}};
+  EXPECT_EQ(snapshot("tree/"), expected);
   test_support::release(held);
   EXPECT_EQ(delete_folder_tree("tree/"), 1);
   EXPECT_FALSE(exists("tree"));
@@ -234,22 +224,20 @@ TEST_F(FolderTreeTest, FaultInsideALevelEndsOnlyThatLevel) {
     build(dst, {});
     build(doomed, kTree);
     trouble = c.trouble;
-    folder_tree_entry_hook = make_trouble;
 
-    EXPECT_EQ(copy_folder_tree(src.c_str(), dst.c_str()), 0);
-    std::map<std::string, std::string> copied = {
-        {"a", "a"}, {"sub/", ""}, {"sub/b", "sub/b"}, {"sub/deeper/", ""}, {"z", "z"}};
-    EXPECT_EQ(tree_of(dst), copied);
+    EXPECT_EQ(copy_folder_tree(src.c_str(), dst.c_str(), nullptr, make_trouble), 0);
+    Tree copied = {
+        {"a", "a"}, {"sub", "/"}, {"sub/b", "sub/b"}, {"sub/deeper", "/"}, {"z", "z"}};
+    EXPECT_EQ(snapshot(dst), copied);
 
-    EXPECT_EQ(delete_folder_tree(doomed.c_str()), 0);
-    std::map<std::string, std::string> left = {
-        {"sub/", ""}, {"sub/deeper/", ""}, {"sub/deeper/boom", "sub/deeper/boom"}};
-    EXPECT_EQ(tree_of(doomed), left);
+    EXPECT_EQ(delete_folder_tree(doomed.c_str(), nullptr, make_trouble), 0);
+    Tree left = {
+        {"sub", "/"}, {"sub/deeper", "/"}, {"sub/deeper/boom", "sub/deeper/boom"}};
+    EXPECT_EQ(snapshot(doomed), left);
 
     // The guard leaves nothing behind: the same walks without trouble succeed.
-    folder_tree_entry_hook = nullptr;
     EXPECT_EQ(copy_folder_tree(src.c_str(), dst.c_str()), 1);
-    EXPECT_EQ(tree_of(dst), tree_of(src));
+    EXPECT_EQ(snapshot(dst), snapshot(src));
     EXPECT_EQ(delete_folder_tree(doomed.c_str()), 1);
     EXPECT_FALSE(exists(doomed));
   }
@@ -259,11 +247,10 @@ TEST_F(FolderTreeTest, FaultInTheNamedFolderYieldsZero) {
   build("src/", {"deeper/", "deeper/boom"});
   build("dst/", {});
   trouble = Trouble::null_write;
-  folder_tree_entry_hook = make_trouble;
   // The hook faults at an entry of the named folder: the top level ends.
-  EXPECT_EQ(copy_folder_tree("src/deeper/", "dst/"), 0);
-  EXPECT_TRUE(tree_of("dst/").empty());
-  EXPECT_EQ(delete_folder_tree("src/deeper/"), 0);
+  EXPECT_EQ(copy_folder_tree("src/deeper/", "dst/", nullptr, make_trouble), 0);
+  EXPECT_TRUE(snapshot("dst/").empty());
+  EXPECT_EQ(delete_folder_tree("src/deeper/", nullptr, make_trouble), 0);
   EXPECT_TRUE(exists("src/deeper/boom"));
 }
 
@@ -271,14 +258,14 @@ TEST_F(FolderTreeTest, FaultInTheNamedFolderYieldsZero) {
 // a named folder that is a link: what they point to, outside, stays whole.
 TEST_F(FolderTreeTest, DeleteRemovesLinksNeverWhatTheyPointTo) {
   build("outside/", {"precious", "inner/", "inner/deep"});
-  const auto outside = tree_of("outside/");
+  const auto outside = snapshot("outside/");
   build("tree/", {"a", "sub/", "sub/b"});
   if (!test_support::make_folder_link("tree/sub/link", folder_ + "outside") ||
       !test_support::make_folder_link("named", folder_ + "outside"))
     GTEST_SKIP() << "this system makes no links to folders";
   const int result = delete_folder_tree("tree/");
   const int named = delete_folder_tree("named/");
-  EXPECT_EQ(tree_of("outside/"), outside);
+  EXPECT_EQ(snapshot("outside/"), outside);
   EXPECT_FALSE(exists("tree/a"));
   EXPECT_FALSE(exists("tree/sub/b"));
   if (!test_support::kWindows) {
@@ -311,9 +298,9 @@ TEST_F(FolderTreeTest, GuardLeavesFaultsTheSystemHandlesItself) {
 // Copying a tree onto itself never empties a file by copying it over itself.
 TEST_F(FolderTreeTest, CopyOntoItselfLeavesFilesWhole) {
   build("src/", {"a", "sub/", "sub/b"});
-  const auto before = tree_of("src/");
+  const auto before = snapshot("src/");
   EXPECT_EQ(copy_folder_tree("src/", "src/"), 0);
-  EXPECT_EQ(tree_of("src/"), before);
+  EXPECT_EQ(snapshot("src/"), before);
 }
 
 // A composed path holds at most 259 characters. An entry whose path would be
@@ -332,12 +319,12 @@ TEST_F(FolderTreeTest, EntryPathsAtAndPastTheLimit) {
   write_file(kTarget + victim, "victim");
 
   EXPECT_EQ(copy_folder_tree(kSource.c_str(), kTarget.c_str()), 0);
-  std::map<std::string, std::string> copied = {{at, at}, {victim, "victim"}};
-  EXPECT_EQ(tree_of(kTarget), copied);
+  Tree copied = {{at, at}, {victim, "victim"}};
+  EXPECT_EQ(snapshot(kTarget), copied);
 
   EXPECT_EQ(delete_folder_tree(kSource.c_str()), 0);
-  std::map<std::string, std::string> left = {{past, past}, {folder_past + "/", ""}};
-  EXPECT_EQ(tree_of(kSource), left);
+  Tree left = {{past, past}, {folder_past, "/"}};
+  EXPECT_EQ(snapshot(kSource), left);
   // What stays is removed from near by: the runtime library under Wine
   // refuses paths this long when written out in full.
   fs::current_path(kSource);

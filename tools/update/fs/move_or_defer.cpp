@@ -23,12 +23,49 @@ bool is_nt_platform() {
   return platform_is_nt;
 }
 
-MoveOutcome move_or_defer(const char* source, const char* target) {
-  if (platform::move_entry(source, target)) return MoveOutcome::moved;
+namespace {
+
+// The restart request's outcome; a system without the service reports the
+// move now's reason, which says why the entry stays.
+MoveOutcome deferred_or_failed(const platform::Status& request, const platform::Status& move_now,
+                               platform::Status* why) {
+  if (request.ok()) return MoveOutcome::deferred;
+  if (why) *why = request.failure == platform::Failure::not_supported ? move_now : request;
+  return MoveOutcome::failed;
+}
+
+}  // namespace
+
+MoveOutcome move_or_defer(const char* source, const char* target, platform::Status* why) {
+  platform::Status move_now = platform::move_entry(source, target);
+  if (move_now.ok()) return MoveOutcome::moved;
   // No second try now and no copy: what cannot be moved now is left to the
   // next start, which also replaces an existing target.
+  platform::Status request = platform::kOk;
   if (is_nt_platform())
-    return platform::move_entry_at_restart(source, target) ? MoveOutcome::deferred
-                                                           : MoveOutcome::failed;
-  return queue_wininit_rename(target, source) ? MoveOutcome::deferred : MoveOutcome::failed;
+    request = platform::move_entry_at_restart(source, target, true);
+  else
+    queue_wininit_rename(target, source, &request);
+  return deferred_or_failed(request, move_now, why);
+}
+
+MoveOutcome replace_at_restart(const char* target, const char* backup, const char* source, platform::Status* why) {
+  platform::Status request = platform::kOk;
+  if (!is_nt_platform()) {
+    queue_wininit_rename(target, source, &request);
+    return deferred_or_failed(request, request, why);
+  }
+  // None of the three replaces what it finds: should the first be skipped at
+  // the restart (the backup path is taken, say, by the same request made
+  // twice), the second finds the name still held and is skipped too, so that
+  // no version is ever overwritten.
+  request = platform::move_entry_at_restart(target, backup, false);
+  if (!request.ok()) return deferred_or_failed(request, request, why);
+  request = platform::move_entry_at_restart(source, target, false);
+  if (request.ok()) return MoveOutcome::deferred;
+  // Not looked at: should even this request fail, the restart moves the old
+  // version into the backup folder and leaves the name empty until the next
+  // update; the caller's failure line stands.
+  platform::move_entry_at_restart(backup, target, false);
+  return deferred_or_failed(request, request, why);
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/platform.h"
+
 // What became of a move.
 enum class MoveOutcome : std::int32_t {
   moved = 0,     // the entry was moved now
@@ -16,8 +18,20 @@ enum class MoveOutcome : std::int32_t {
 // The move now never replaces an existing target. When it fails, the NT line
 // gets a pending move that replaces the target at the next start; any other
 // system (Windows 9x) gets a line in wininit.ini. A system with neither
-// service (Linux: no version answer, no short forms) yields failed.
-MoveOutcome move_or_defer(const char* source, const char* target);
+// service (Linux: no version answer, no short forms) yields failed. For failed,
+// *why (when given) gets the reason: the restart request's, or the move's
+// own where the system has no restart service.
+MoveOutcome move_or_defer(const char* source, const char* target, platform::Status* why = nullptr);
+
+// Asks the system to put source in the place of target at its next start.
+// On the NT line two pending moves, in this order: target to backup, then
+// source to target, neither replacing what it finds (the same request made
+// twice then does no harm); should the second not be taken, a third moves the
+// old version back, so that the restart never leaves the name empty. On Windows 9x
+// a line in wininit.ini, which replaces target without a backup (the backup
+// path has no short form before it exists). deferred, or failed with the
+// reason in *why (Linux has no such service).
+MoveOutcome replace_at_restart(const char* target, const char* backup, const char* source, platform::Status* why);
 
 // True on the NT line of Windows. The system is asked on the first call only;
 // the answer is kept for the life of the process. A query that fails counts

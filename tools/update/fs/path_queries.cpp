@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fs/path_text.h"
 #include "platform/platform.h"
 
 bool path_exists(const char* path) { return platform::file_attributes(path) != platform::kInvalidAttributes; }
@@ -27,19 +28,26 @@ int is_folder(const char* path) {
 }
 
 int first_match_is_folder(const char* path) {
-  char pattern[platform::kPathBuffer];
-  int length = std::snprintf(pattern, sizeof pattern, "%s%s", path, "*.*");
-  if (length < 0 || static_cast<std::size_t>(length) >= sizeof pattern) return -1;
-  platform::FolderEntry entry;
-  platform::FolderSearch* search = platform::find_first(pattern, &entry);
+  std::string text(path);
+  std::string folder = folder_part(text);
+  platform::FolderSearch* search = platform::open_folder(folder.c_str(), text.c_str() + folder.size());
   if (!search) return -1;
-  int answer = (entry.attributes & platform::kAttrFolder) ? 1 : 0;
-  platform::find_close(search);
+  platform::FolderEntry entry;
+  if (!platform::next_entry(search, &entry)) {
+    platform::close_folder(search);
+    return -1;
+  }
+  int answer = entry.kind == platform::EntryKind::folder || entry.kind == platform::EntryKind::mount ||
+                       (entry.kind == platform::EntryKind::link && entry.points_to_folder)
+                   ? 1
+                   : 0;
+  platform::close_folder(search);
   return answer;
 }
 
 int make_folder(const char* path) {
-  return platform::create_folder(path) != platform::CreateFolderResult::failed ? 1 : 0;
+  platform::Status made = platform::create_folder(path);
+  return made.ok() || made.failure == platform::Failure::exists ? 1 : 0;
 }
 
 int make_folder_path(const char* path) {
@@ -63,7 +71,28 @@ int make_folder_path(const char* path) {
   return result;
 }
 
-std::string folder_part(const std::string& path) {
-  std::string::size_type last = path.find_last_of("/\\");
-  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+bool passes_through_link(const std::string& folder, const std::string& name) {
+  for (std::string::size_type i = 1; i < name.size(); ++i) {
+    if (!is_separator(name[i]) || is_separator(name[i - 1])) continue;
+    std::uint32_t attributes = platform::file_attributes((folder + name.substr(0, i)).c_str());
+    if (attributes != platform::kInvalidAttributes && (attributes & platform::kAttrLink)) return true;
+  }
+  return false;
+}
+
+platform::Status make_parent_folders(const std::string& path) {
+  std::string folder = folder_part(path);
+  if (folder.empty() || is_folder(folder.c_str()) == 1) return platform::kOk;
+  if (folder.size() > 260) return platform::too_long();
+  // Every level is tried, outermost first; the last level that fails tells why.
+  platform::Status last_failure = platform::kOk;
+  for (std::size_t position = 0; position < folder.size(); ++position) {
+    if (!is_separator(folder[position])) continue;
+    if (position == 0) continue;
+    platform::Status made = platform::create_folder(folder.substr(0, position).c_str());
+    if (!made.ok() && made.failure != platform::Failure::exists) last_failure = made;
+  }
+  if (is_folder(folder.c_str()) == 1) return platform::kOk;
+  // A file where a folder should be is no folder, though its creation said it exists.
+  return last_failure.ok() ? platform::Status{platform::Failure::exists, 0} : last_failure;
 }

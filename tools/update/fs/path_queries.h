@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/platform.h"
+
 // True when the attributes of the path can be read: a file or a folder.
 bool path_exists(const char* path);
 
@@ -12,9 +14,10 @@ bool path_exists(const char* path);
 // than 260 characters is not examined (0).
 int is_folder(const char* path);
 
-// The kind of the first entry the system yields for the path followed by
-// "*.*": 1 folder, 0 not a folder, -1 nothing matches (or the pattern does not
-// fit its buffer).
+// The kind of the first entry the system yields, in the path's folder, of
+// those whose names begin with the path's last step (as the search pattern
+// "<path>*.*" finds them on Windows): 1 folder, 0 not a folder, -1 nothing
+// matches (or the path is longer than a search takes).
 int first_match_is_folder(const char* path);
 
 // Creates one folder: 1 when created or when an entry of that name exists.
@@ -25,6 +28,11 @@ int make_folder(const char* path);
 // nothing created for a path longer than 260 characters.
 int make_folder_path(const char* path);
 
-// The folder part of a path: up to and including its last "/" or "\\"; empty
-// when it holds neither.
-std::string folder_part(const std::string& path);
+// Whether a leading step of name (every step but the last) below folder is a
+// link: the name would then lead wherever the link points.
+bool passes_through_link(const std::string& folder, const std::string& name);
+
+// Makes sure the folder that holds path (its part up to the last "/" or "\\")
+// exists, creating each missing level, outermost first. ok when it is a folder
+// in the end; otherwise the reason of the last level that could not be made.
+platform::Status make_parent_folders(const std::string& path);

@@ -76,10 +76,11 @@ TEST_F(PathQueriesTest, FirstMatchIsFolder) {
   test_support::write_file("pack", "x");
   std::filesystem::create_directory("pack2");
   platform::FolderEntry first;
-  platform::FolderSearch* search = platform::find_first("pack*.*", &first);
+  platform::FolderSearch* search = platform::open_folder("", "pack");
   ASSERT_NE(search, nullptr);
-  platform::find_close(search);
-  EXPECT_EQ(first_match_is_folder("pack"), (first.attributes & platform::kAttrFolder) ? 1 : 0);
+  ASSERT_TRUE(platform::next_entry(search, &first));
+  platform::close_folder(search);
+  EXPECT_EQ(first_match_is_folder("pack"), first.kind == platform::EntryKind::folder ? 1 : 0);
 }
 
 TEST_F(PathQueriesTest, MakeFolder) {

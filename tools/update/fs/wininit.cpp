@@ -4,34 +4,25 @@
 #include <cstring>
 #include <string>
 
+#include "fs/path_text.h"
 #include "platform/platform.h"
 
 namespace {
 
-// Lines are read in pieces of at most this many bytes less one; each piece
-// is tested for the header like a line of its own.
-constexpr std::size_t kLineBuffer = 530;
-
-constexpr char kHeader[] = "[rename]";
-constexpr std::size_t kHeaderLength = sizeof kHeader - 1;
+const std::string kHeader = "[rename]";
 
 char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // True when the first 8 characters of line are "[rename]" in any letter case.
+// A line end or the text's end before them matches no header character.
 bool starts_with_header(const char* line) {
-  for (std::size_t i = 0; i < kHeaderLength; ++i) {
-    // A shorter line ends in its NUL, which matches no header character.
+  for (std::size_t i = 0; i < kHeader.size(); ++i) {
     if (ascii_lower(line[i]) != kHeader[i]) return false;
   }
   return true;
 }
 
 }  // namespace
-
-void replace_backslashes(char* text) {
-  for (; *text; ++text)
-    if (*text == '\\') *text = '/';
-}
 
 int wininit_path(char* buffer, std::size_t size) {
   if (size == 0) return 0;
@@ -58,100 +49,106 @@ int wininit_path(char* buffer, std::size_t size) {
 
 namespace {
 
-// What one reading of the restart-rename file learned.
-struct FileScan {
-  bool header_found = false;
-  // The last piece read ends without a line end.
-  bool last_line_open = false;
-  // Where the first section after the "[rename]" section begins; -1 when the
-  // "[rename]" section is the last one (or there is none).
-  long next_section = -1;
-  // Reading stopped on an error, not at the end of the file.
-  bool read_failed = false;
-};
-
-FileScan scan_file(std::FILE* file) {
-  FileScan scan;
-  char line[kLineBuffer];
-  bool at_line_start = true;
-  for (;;) {
-    long start = std::ftell(file);
-    if (!std::fgets(line, sizeof line, file)) break;
-    if (starts_with_header(line))
-      scan.header_found = true;
-    else if (scan.header_found && scan.next_section < 0 && at_line_start && line[0] == '[')
-      scan.next_section = start;
-    std::size_t length = std::strlen(line);
-    scan.last_line_open = length == 0 || line[length - 1] != '\n';
-    at_line_start = !scan.last_line_open;
+// The whole content of a file as bytes; a missing file reads as empty.
+platform::Status read_bytes(const char* path, std::string* content) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) {
+    platform::Status why = platform::last_file_error();
+    return why.failure == platform::Failure::not_found ? platform::kOk : why;
   }
-  scan.read_failed = std::ferror(file) != 0;
-  return scan;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) content->append(buffer, n);
+  platform::Status status = std::ferror(file) ? platform::last_file_error() : platform::kOk;
+  std::fclose(file);  // read only: nothing to lose
+  return status;
 }
 
-// Writes the entry line at offset, where the next section begins, and the
-// rest of the file after it, so that the entry closes the "[rename]" section.
-bool insert_entry(const char* file_path, long offset, const char* short_target,
-                  const char* short_source) {
-  std::FILE* file = std::fopen(file_path, "r+");
-  if (!file) return false;
-  std::string rest;
-  bool ok = std::fseek(file, offset, SEEK_SET) == 0;
-  char buffer[kLineBuffer];
-  while (ok) {
-    std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
-    rest.append(buffer, n);
-    if (n < sizeof buffer) {
-      ok = !std::ferror(file);
+platform::Status write_bytes(const char* path, const std::string& content) {
+  std::FILE* file = std::fopen(path, "wb");
+  if (!file) return platform::last_file_error();
+  bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+  platform::Status status = ok ? platform::kOk : platform::last_file_error();
+  // Closing writes out what is buffered, so a full disk shows here.
+  if (std::fclose(file) != 0 && status.ok()) status = platform::last_file_error();
+  return status;
+}
+
+// The length of the line end at position, 0 when none starts there: CR LF,
+// LF, or CR alone.
+std::size_t line_end_at(const std::string& text, std::size_t position) {
+  if (text[position] == '\n') return 1;
+  if (text[position] != '\r') return 0;
+  return position + 1 < text.size() && text[position + 1] == '\n' ? 2 : 1;
+}
+
+// The new text of the file: content with the entry line added.
+std::string with_entry(const std::string& content, const std::string& entry) {
+  // The file's own line end, taken from its first line; CR LF in a new file.
+  std::string line_end = "\r\n";
+  for (std::size_t i = 0; i < content.size(); ++i) {
+    if (std::size_t length = line_end_at(content, i)) {
+      line_end = content.substr(i, length);
       break;
     }
   }
-  if (ok) ok = std::fseek(file, offset, SEEK_SET) == 0;
-  if (ok) ok = std::fprintf(file, "%s=%s\n", short_target, short_source) >= 0;
-  if (ok) ok = std::fwrite(rest.data(), 1, rest.size(), file) == rest.size();
-  if (std::fclose(file) != 0) ok = false;
-  return ok;
+  // Walks the lines: where the "[rename]" section is, and where it ends.
+  bool in_section = false;
+  std::size_t insert_at = std::string::npos;
+  std::size_t start = 0;
+  while (start < content.size()) {
+    std::size_t end = start;
+    while (end < content.size() && line_end_at(content, end) == 0) ++end;
+    if (in_section && content[start] == '[') {
+      insert_at = start;  // the next section's header
+      break;
+    }
+    if (!in_section && insert_at == std::string::npos && starts_with_header(content.c_str() + start))
+      in_section = true;
+    start = end < content.size() ? end + line_end_at(content, end) : end;
+  }
+  std::string line = entry + line_end;
+  if (insert_at != std::string::npos) return content.substr(0, insert_at) + line + content.substr(insert_at);
+  std::string result = content;
+  // The new text must not continue the old last line.
+  if (!result.empty() && line_end_at(result, result.size() - 1) == 0) result += line_end;
+  if (!in_section) result += kHeader + line_end;
+  return result + line;
 }
 
 }  // namespace
 
-int append_rename_entry(const char* file_path, const char* short_target, const char* short_source) {
-  // Text mode: each "\n" written becomes the system's line end (CR LF on Windows).
-  std::FILE* file = std::fopen(file_path, "a+");
-  if (!file) return 0;
-  std::rewind(file);
-  // The whole file is read, not only up to the header: its last line and the
-  // sections after the header matter too.
-  FileScan scan = scan_file(file);
-  if (scan.read_failed) {
-    // Without the whole file read, a header or a section might be missed.
-    std::fclose(file);  // nothing was written; the 0 below reports the failure
+int append_rename_entry(const char* file_path, const char* short_target, const char* short_source,
+                        platform::Status* why) {
+  platform::Status status = platform::kOk;
+  if (!why) why = &status;
+  std::string content;
+  *why = read_bytes(file_path, &content);
+  if (!why->ok()) return 0;  // without the whole file, a section might be missed
+  std::string updated = with_entry(content, std::string(short_target) + "=" + short_source);
+  std::string beside = std::string(file_path) + ".new~";
+  *why = write_bytes(beside.c_str(), updated);
+  if (why->ok()) *why = platform::swap_in_file(beside.c_str(), file_path);
+  if (!why->ok()) {
+    platform::delete_file(beside.c_str());  // not looked at: a leftover is rewritten by the next request
     return 0;
   }
-  if (scan.next_section >= 0) {
-    // The system reads entries from the "[rename]" section only: one written
-    // after another section would never be carried out.
-    bool closed = std::fclose(file) == 0;
-    return closed && insert_entry(file_path, scan.next_section, short_target, short_source) ? 1 : 0;
-  }
-  // Reading turns into writing only after a positioning call; appending
-  // writes at the end whatever the position.
-  bool ok = std::fseek(file, 0, SEEK_END) == 0;
-  // The new text must not continue the old last line.
-  if (ok && scan.last_line_open) ok = std::fputs("\n", file) >= 0;
-  if (ok && !scan.header_found) ok = std::fprintf(file, "%s\n", kHeader) >= 0;
-  if (ok) ok = std::fprintf(file, "%s=%s\n", short_target, short_source) >= 0;
-  // Closing writes out what is buffered, so a full disk shows here.
-  if (std::fclose(file) != 0) ok = false;
-  return ok ? 1 : 0;
+  return 1;
 }
 
-int queue_wininit_rename(const char* target, const char* source) {
+int queue_wininit_rename(const char* target, const char* source, platform::Status* why) {
+  platform::Status status = platform::kOk;
+  if (!why) why = &status;
   char short_source[platform::kPathBuffer];
   char short_target[platform::kPathBuffer];
-  if (!platform::short_path(source, short_source, sizeof short_source)) return 0;
-  if (!platform::short_path(target, short_target, sizeof short_target)) return 0;
+  *why = platform::short_path(source, short_source, sizeof short_source);
+  if (!why->ok()) return 0;
+  *why = platform::short_path(target, short_target, sizeof short_target);
+  if (!why->ok()) return 0;
   char file_path[platform::kPathBuffer];
-  if (!wininit_path(file_path, sizeof file_path)) return 0;
-  return append_rename_entry(file_path, short_target, short_source);
+  if (!wininit_path(file_path, sizeof file_path)) {
+    *why = platform::Status{platform::Failure::not_found, 0};
+    return 0;
+  }
+  return append_rename_entry(file_path, short_target, short_source, why);
 }

@@ -6,9 +6,7 @@
 
 #include <cstddef>
 
-// Turns every backslash byte of text into "/", in place (double-byte
-// characters are not looked at).
-void replace_backslashes(char* text);
+#include "platform/platform.h"
 
 // The path of wininit.ini: the Windows folder with "/" separators and a
 // trailing "/", then "wininit.ini". 1 when composed into buffer (size bytes);
@@ -17,17 +15,23 @@ void replace_backslashes(char* text);
 int wininit_path(char* buffer, std::size_t size);
 
 // Adds the entry line "short_target=short_source" to the restart-rename file
-// at file_path (created when missing): at its end, after a "[rename]" header
-// line when no line of the file starts with one in any letter case (a last
-// line without a line end gets one first). When another section follows the
-// "[rename]" section, the entry goes at the end of the "[rename]" section
-// instead, before that section's header, since the system reads its entries
-// from there only. 1 when everything was written; 0 when the file cannot be
-// opened or a write fails.
-int append_rename_entry(const char* file_path, const char* short_target, const char* short_source);
+// at file_path (created when missing), as one line at the end of the first
+// section whose header line starts with "[rename]" in any letter case (before
+// the next section's header, since the system reads its entries from that
+// section only); when there is no such section, a "[rename]" header and the
+// entry go at the end. The file is read as bytes and every other line is kept
+// byte for byte, whatever its line ends; the new lines take the file's own
+// line end (CR LF when it has none), and a last line without one gets one
+// first. The new text is written beside the file and then put in its place,
+// so that the file is never left half written. 1 when everything was
+// written; 0, with the reason in *why when given, when the file cannot be
+// read or the new text cannot be written or put in place.
+int append_rename_entry(const char* file_path, const char* short_target, const char* short_source,
+                        platform::Status* why = nullptr);
 
 // Asks Windows 9x to move source onto target at its next start: appends the
-// short forms of both to wininit.ini. 0, with the file untouched, when either
-// path has no short form (it does not exist, or the system has none) or the
-// file's path cannot be composed; otherwise the result of append_rename_entry.
-int queue_wininit_rename(const char* target, const char* source);
+// short forms of both to wininit.ini. 0, with the file untouched and the
+// reason in *why, when either path has no short form (it does not exist, or
+// the system has none) or the file's path cannot be composed; otherwise the
+// result of append_rename_entry.
+int queue_wininit_rename(const char* target, const char* source, platform::Status* why = nullptr);

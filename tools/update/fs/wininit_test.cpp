@@ -13,18 +13,6 @@ using test_support::exists;
 using test_support::read_file;
 using test_support::write_file;
 
-// The text with each "\n" turned into the line end a text-mode file gets on disk.
-std::string on_disk(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n')
-      out += test_support::kTextLineEnd;
-    else
-      out += c;
-  }
-  return out;
-}
-
 class WininitTest : public ::testing::Test {
  protected:
   void SetUp() override { folder_ = test_support::make_temp_folder(); }
@@ -34,79 +22,66 @@ class WininitTest : public ::testing::Test {
 
 constexpr char kTarget[] = "C:\\APP\\APPLIC~1.EXE";
 constexpr char kSource[] = "C:\\TMP\\UNZIPT~1\\APPLIC~1.EXE";
-const std::string kEntry = std::string(kTarget) + "=" + kSource + "\n";
+const std::string kEntry = std::string(kTarget) + "=" + kSource;
 
-TEST_F(WininitTest, AppendsTheEntryAfterAHeaderOnlyWhenNoneIsFound) {
-  const std::string long_run(529, 'x');  // fills one whole read piece
+TEST_F(WininitTest, PutsTheEntryAtTheEndOfTheFirstRenameSectionKeepingEveryOtherByte) {
+  const std::string long_line(2000, 'x');
   struct Case {
     const char* name;
-    std::string before;  // file content, "\n" for a line end
+    std::string before;
     std::string after;
   } cases[] = {
-      {"empty file", "", "[rename]\n" + kEntry},
-      {"header in another letter case", "[Rename]\n", "[Rename]\n" + kEntry},
-      {"upper-case header with entries",
-       "[RENAME]\nA=B\n", "[RENAME]\nA=B\n" + kEntry},
-      {"another section after the header: entry closes the rename section",
-       "[rename]\nA=B\n[other]\nx=1\n[more]\n", "[rename]\nA=B\n" + kEntry + "[other]\nx=1\n[more]\n"},
+      {"empty file", "", "[rename]\r\n" + kEntry + "\r\n"},
+      {"header in another letter case", "[Rename]\r\n", "[Rename]\r\n" + kEntry + "\r\n"},
+      {"LF-only lines with another program's entry and a section after it",
+       "[rename]\nNUL=C:\\OTHER.TMP\n[boot]\nx=1\n",
+       "[rename]\nNUL=C:\\OTHER.TMP\n" + kEntry + "\n[boot]\nx=1\n"},
+      {"CR-only lines", "[RENAME]\rA=B\r[more]\r", "[RENAME]\rA=B\r" + kEntry + "\r[more]\r"},
+      {"mixed line ends: the first line's is taken, the others stay",
+       "[boot]\r\nx=1\n[rename]\rA=B\n", "[boot]\r\nx=1\n[rename]\rA=B\n" + kEntry + "\r\n"},
       {"another section after the header, no line end at the end",
-       "[Rename]\n[Other]\nkey=value", "[Rename]\n" + kEntry + "[Other]\nkey=value"},
+       "[Rename]\n[Other]\nkey=value", "[Rename]\n" + kEntry + "\n[Other]\nkey=value"},
       {"another section before the header", "[boot]\nx=1\n[rename]\nA=B\n",
-       "[boot]\nx=1\n[rename]\nA=B\n" + kEntry},
-      {"only other sections", "[boot]\nx=1\n", "[boot]\nx=1\n[rename]\n" + kEntry},
-      {"the first 8 characters decide", "[rename] ; note\n", "[rename] ; note\n" + kEntry},
-      {"a leading blank is no header", " [rename]\n", " [rename]\n[rename]\n" + kEntry},
-      {"a longer name is no header", "[renamed]\n", "[renamed]\n[rename]\n" + kEntry},
-      {"a shorter line is no header", "[renam\n", "[renam\n[rename]\n" + kEntry},
-      {"last line without a line end", "[other]\nx=1", "[other]\nx=1\n[rename]\n" + kEntry},
-      {"header without a line end", "[rename]", "[rename]\n" + kEntry},
-      {"the second piece of a long line counts as a line",
-       long_run + "[rename]\n", long_run + "[rename]\n" + kEntry},
-      {"a piece inside a long line starts no section",
-       "[rename]\n" + long_run + "[x]\n", "[rename]\n" + long_run + "[x]\n" + kEntry},
-      {"a piece that does not start with the header",
-       long_run + "x[rename]\n", long_run + "x[rename]\n[rename]\n" + kEntry},
+       "[boot]\nx=1\n[rename]\nA=B\n" + kEntry + "\n"},
+      {"only the first rename section takes it", "[rename]\nA=B\n[x]\n[rename]\nC=D\n",
+       "[rename]\nA=B\n" + kEntry + "\n[x]\n[rename]\nC=D\n"},
+      {"only other sections", "[boot]\nx=1\n", "[boot]\nx=1\n[rename]\n" + kEntry + "\n"},
+      {"the first 8 characters decide", "[rename] ; note\n", "[rename] ; note\n" + kEntry + "\n"},
+      {"a leading blank is no header", " [rename]\n", " [rename]\n[rename]\n" + kEntry + "\n"},
+      {"a longer name is no header", "[renamed]\n", "[renamed]\n[rename]\n" + kEntry + "\n"},
+      {"a shorter line is no header", "[renam\n", "[renam\n[rename]\n" + kEntry + "\n"},
+      {"last line without a line end", "[other]\r\nx=1", "[other]\r\nx=1\r\n[rename]\r\n" + kEntry + "\r\n"},
+      {"header without a line end", "[rename]", "[rename]\r\n" + kEntry + "\r\n"},
+      {"a header inside a long line is none", long_line + "[rename]\n",
+       long_line + "[rename]\n[rename]\n" + kEntry + "\n"},
+      {"a long line inside the section", "[rename]\n" + long_line + "\n[x]\n",
+       "[rename]\n" + long_line + "\n" + kEntry + "\n[x]\n"},
+      {"a NUL byte stays", std::string("[rename]\nA=\0B\n", 14), std::string("[rename]\nA=\0B\n", 14) + kEntry + "\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string path = folder_ + "wininit.ini";
-    write_file(path, on_disk(c.before));
+    write_file(path, c.before);
     EXPECT_EQ(append_rename_entry(path.c_str(), kTarget, kSource), 1);
-    EXPECT_EQ(read_file(path), on_disk(c.after));
+    EXPECT_EQ(read_file(path), c.after);
+    EXPECT_FALSE(exists(path + ".new~"));
   }
 }
 
 TEST_F(WininitTest, CreatesAMissingFileAndAppendsToItAgain) {
   std::string path = folder_ + "wininit.ini";
   ASSERT_EQ(append_rename_entry(path.c_str(), kTarget, kSource), 1);
-  EXPECT_EQ(read_file(path), on_disk("[rename]\n" + kEntry));
+  EXPECT_EQ(read_file(path), "[rename]\r\n" + kEntry + "\r\n");
   ASSERT_EQ(append_rename_entry(path.c_str(), "C:\\A", "C:\\B"), 1);
-  EXPECT_EQ(read_file(path), on_disk("[rename]\n" + kEntry + "C:\\A=C:\\B\n"));
+  EXPECT_EQ(read_file(path), "[rename]\r\n" + kEntry + "\r\nC:\\A=C:\\B\r\n");
 }
 
-TEST_F(WininitTest, AFileThatCannotBeOpenedIsNotCreated) {
+TEST_F(WininitTest, AFileThatCannotBeWrittenIsNotCreatedAndTheReasonIsKept) {
   std::string path = folder_ + "missing/wininit.ini";
-  EXPECT_EQ(append_rename_entry(path.c_str(), kTarget, kSource), 0);
+  platform::Status why = platform::kOk;
+  EXPECT_EQ(append_rename_entry(path.c_str(), kTarget, kSource, &why), 0);
+  EXPECT_EQ(why.failure, platform::Failure::not_found);
   EXPECT_FALSE(exists(path));
-}
-
-TEST(ReplaceBackslashes, TurnsEveryBackslashIntoASlash) {
-  struct Case {
-    const char* before;
-    const char* after;
-  } cases[] = {
-      {"C:\\WINDOWS", "C:/WINDOWS"},
-      {"\\\\server\\share\\", "//server/share/"},
-      {"C:/mixed\\path/", "C:/mixed/path/"},
-      {"", ""},
-      {"\x81\\", "\x81/"},  // the second byte of a double-byte character too
-  };
-  for (const Case& c : cases) {
-    char text[64];
-    std::strcpy(text, c.before);
-    replace_backslashes(text);
-    EXPECT_STREQ(text, c.after) << c.before;
-  }
 }
 
 TEST(WininitPath, IsInTheWindowsFolder) {
@@ -135,7 +110,9 @@ TEST_F(WininitTest, QueueWritesNothingWithoutShortForms) {
   std::string before = have_file ? read_file(file_path) : std::string();
   bool existed = have_file && exists(file_path);
 
-  EXPECT_EQ(queue_wininit_rename(target.c_str(), missing.c_str()), 0);
+  platform::Status why = platform::kOk;
+  EXPECT_EQ(queue_wininit_rename(target.c_str(), missing.c_str(), &why), 0);
+  EXPECT_FALSE(why.ok());
   EXPECT_EQ(queue_wininit_rename(missing.c_str(), target.c_str()), 0);
   if (!test_support::kWindows) {
     EXPECT_EQ(queue_wininit_rename(target.c_str(), target.c_str()), 0);

@@ -19,8 +19,6 @@ boost::mutex* log_lock = nullptr;
 int live_logs = 0;
 int log_enabled = 0;
 
-LogClock log_clock = &boost::posix_time::microsec_clock::local_time;
-
 // vsnprintf that always terminates and cuts at size - 1 characters.
 void format_cut(char* out, std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
 void format_cut(char* out, std::size_t size, const char* format, ...) {
@@ -37,11 +35,21 @@ void copy_cut(char* out, std::size_t size, const char* text) {
   out[length] = '\0';
 }
 
+// A text cut to fill its buffer loses its end; when its format ends a line,
+// the cut text still does, so that the next text starts a line of its own and
+// a reader that takes lines by their start misses none.
+void keep_line_end(char* text, std::size_t size, const char* format) {
+  std::size_t format_length = std::strlen(format);
+  if (format_length == 0 || format[format_length - 1] != '\n') return;
+  std::size_t length = std::strlen(text);
+  if (length == size - 1 && text[length - 1] != '\n') text[length - 1] = '\n';
+}
+
 // The local time now; "not a date-time" when it cannot be had, so that the
 // elapsed time of every line reads as zero instead of the process ending.
-boost::posix_time::ptime now_or_unknown() {
+boost::posix_time::ptime now_or_unknown(LogClock clock) {
   try {
-    return log_clock();
+    return clock();
   } catch (...) {
     return boost::posix_time::ptime(boost::posix_time::not_a_date_time);
   }
@@ -52,7 +60,7 @@ boost::posix_time::ptime now_or_unknown() {
 // the text is then written with a zero prefix.
 std::int64_t elapsed_microseconds(const DiagnosticLog& log) {
   try {
-    boost::posix_time::time_duration elapsed = now_or_unknown() - log.start_time;
+    boost::posix_time::time_duration elapsed = now_or_unknown(log.clock) - log.start_time;
     if (elapsed.is_special()) return 0;
     return elapsed.total_microseconds();
   } catch (...) {
@@ -84,8 +92,12 @@ void write_to_sink(const DiagnosticLog& log, const char* text) {
 }  // namespace
 
 DiagnosticLog::DiagnosticLog()
-    : file_path{}, mode(LogMode::DebugOutput), show_elapsed(false), show_thread_id(false),
-      start_time(now_or_unknown()) {
+    : clock(&boost::posix_time::microsec_clock::local_time),
+      file_path{},
+      mode(LogMode::DebugOutput),
+      show_elapsed(false),
+      show_thread_id(false),
+      start_time(now_or_unknown(clock)) {
   if (live_logs++ == 0) log_lock = new boost::mutex();
 }
 
@@ -106,7 +118,14 @@ void DiagnosticLog::set_mode(LogMode new_mode) {
   }
 }
 
-void DiagnosticLog::set_file_path(const char* path) { copy_cut(file_path, sizeof file_path, path); }
+void DiagnosticLog::set_file_path(const char* path) {
+  // A path cut short would name another file, which the first write would
+  // create: a path that does not fit is not kept, and nothing is written.
+  if (std::strlen(path) >= sizeof file_path)
+    file_path[0] = '\0';
+  else
+    copy_cut(file_path, sizeof file_path, path);
+}
 
 void DiagnosticLog::set_show_elapsed(bool on) { show_elapsed = on; }
 
@@ -161,6 +180,7 @@ void log_printf(const char* format, ...) {
   } else {
     copy_cut(text, sizeof text, message);
   }
+  keep_line_end(text, sizeof text, format);
   log_write(log, text);
 }
 
@@ -188,5 +208,3 @@ const char* run_time_stamp() {
   format_time_stamp(std::localtime(&now), stamp, sizeof stamp);
   return stamp;
 }
-
-void set_log_clock(LogClock clock) { log_clock = clock; }

@@ -15,6 +15,10 @@
 // Where a log's texts go. Any other value is stored and sends texts nowhere.
 enum class LogMode : std::int32_t { DebugOutput = 0, Console = 1, File = 2 };
 
+// The clock the elapsed time is read from: the local time, whose conversion
+// may fail (then it throws). A field of the log, so that tests can make it fail.
+using LogClock = boost::posix_time::ptime (*)();
+
 struct DiagnosticLog {
   DiagnosticLog();
   ~DiagnosticLog();
@@ -23,11 +27,13 @@ struct DiagnosticLog {
 
   // Stores the mode; Console opens the diagnostic console (once per process).
   void set_mode(LogMode new_mode);
-  // Keeps at most 259 characters of the path.
+  // Keeps a path of at most 259 characters; a longer one is not kept (the
+  // path is emptied, so nothing is written).
   void set_file_path(const char* path);
   void set_show_elapsed(bool on);
   void set_show_thread_id(bool on);
 
+  LogClock clock;
   char file_path[platform::kPathBuffer];
   LogMode mode;
   bool show_elapsed;
@@ -42,7 +48,8 @@ void set_log_enabled(int on);
 DiagnosticLog& main_log();
 
 // Formats one text (cut to 1023 characters) and writes it to main_log, with
-// the elapsed-time prefix while show_elapsed is set. Adds no line end.
+// the elapsed-time prefix while show_elapsed is set. Adds no line end; a text
+// that is cut keeps the line end its format ends with.
 void log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The sink write of a composed text, under the log lock.
@@ -62,7 +69,3 @@ void format_time_stamp(const std::tm* local, char* out, std::size_t size);
 void compose_prefixed_text(char* out, std::size_t size, std::int64_t elapsed_microseconds,
                            const unsigned* thread_id, const char* message);
 
-// The clock the elapsed time is read from; tests replace it to make the
-// local-time conversion fail.
-using LogClock = boost::posix_time::ptime (*)();
-void set_log_clock(LogClock clock);

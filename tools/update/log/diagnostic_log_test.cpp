@@ -27,7 +27,7 @@ class DiagnosticLogTest : public ::testing::Test {
   }
   void TearDown() override {
     set_log_enabled(0);
-    set_log_clock(&boost::posix_time::microsec_clock::local_time);
+    main_log().clock = &boost::posix_time::microsec_clock::local_time;
     main_log().set_file_path("");
     main_log().set_show_elapsed(false);
     main_log().set_show_thread_id(false);
@@ -65,24 +65,35 @@ TEST_F(DiagnosticLogTest, MissingFolderDropsTheText) {
   EXPECT_FALSE(test_support::exists(folder_ + "missing"));
 }
 
-TEST_F(DiagnosticLogTest, KeepsAtMost259CharactersOfTheFilePath) {
-  std::string path(300, 'p');
+TEST_F(DiagnosticLogTest, APathThatDoesNotFitIsNotKeptAndNothingIsCreated) {
+  // Cut to 259 characters, the path would name another file, which the write
+  // would create.
+  std::string path = folder_ + std::string(300 - folder_.size(), 'p');
   main_log().set_file_path(path.c_str());
-  EXPECT_EQ(std::string(main_log().file_path), std::string(259, 'p'));
+  EXPECT_STREQ(main_log().file_path, "");
+  log_printf("dropped\n");
+  EXPECT_FALSE(test_support::exists(path.substr(0, 259)));
 }
 
-TEST_F(DiagnosticLogTest, CutsTextsAt1023Characters) {
+TEST_F(DiagnosticLogTest, ACutTextKeepsTheLineEndOfItsFormat) {
   std::string message(2000, 'm');
-  message += "\n";
-  log_printf("%s", message.c_str());
-  EXPECT_EQ(read_file(log_path_), std::string(1023, 'm'));
+  std::string end = test_support::kTextLineEnd;
+  log_printf("%s\n", message.c_str());
+  log_printf("next\n");
+  EXPECT_EQ(read_file(log_path_), std::string(1022, 'm') + end + "next" + end);
 
   test_support::remove_tree(log_path_);
   main_log().set_show_elapsed(true);
-  log_printf("%s", message.c_str());
+  log_printf("%s\n", message.c_str());
   std::string written = read_file(log_path_);
-  EXPECT_EQ(written.size(), 1023u);
-  EXPECT_EQ(written.back(), 'm');
+  EXPECT_EQ(written.size(), 1022u + end.size());
+  EXPECT_EQ(written.substr(1021), "m" + end);
+
+  // A format without a line end gets none.
+  test_support::remove_tree(log_path_);
+  main_log().set_show_elapsed(false);
+  log_printf("%s", message.c_str());
+  EXPECT_EQ(read_file(log_path_), std::string(1023, 'm'));
 }
 
 TEST(ElapsedPrefix, TruncatesHundredthsAndWidensMinutes) {
@@ -109,7 +120,7 @@ boost::posix_time::ptime failing_clock() { throw std::runtime_error("could not c
 
 TEST_F(DiagnosticLogTest, ClockFailureWritesTheTextWithAZeroPrefix) {
   main_log().set_show_elapsed(true);
-  set_log_clock(&failing_clock);
+  main_log().clock = &failing_clock;
   log_printf("still here");
   EXPECT_EQ(read_file(log_path_), " 0m 00.00s: still here");
 }

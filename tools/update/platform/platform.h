@@ -1,7 +1,7 @@
-// The operating-system primitives Corvane's algorithms are written against.
-// Each mirrors one Windows call; platform_win32.cpp makes that call, and
-// platform_posix.cpp gives the nearest POSIX equivalent with the same results.
-// Nothing outside this folder includes <windows.h> or POSIX headers.
+// The operating-system primitives Corvane's algorithms are written against:
+// intents with neutral results (a Status, an entry's kind, a user folder),
+// which the *_win32.cpp and *_posix.cpp files each translate from their own
+// system. Nothing outside this folder includes <windows.h> or POSIX headers.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +13,40 @@ namespace platform {
 // Every path the program composes lives in a buffer of this many bytes, so a
 // path holds at most kPathBuffer - 1 characters.
 constexpr std::size_t kPathBuffer = 260;
+
+// Why a primitive failed, in the few kinds the algorithms tell apart; code
+// keeps the system's own number (errno, GetLastError) for the reason text.
+enum class Failure {
+  none,
+  in_use,         // another process holds the entry (a sharing violation)
+  exists,         // the target is already there
+  not_found,      // the entry or a folder on its path is missing
+  denied,         // no permission, or the entry cannot be changed
+  too_long,       // the path does not fit the system's path buffer
+  not_supported,  // this system has no such service
+  fault,          // a C++ exception or a processor fault cut the work short
+  mount_point,    // another file system is mounted there, and it is left alone
+  other,
+};
+
+struct Status {
+  Failure failure;
+  long code;
+  bool ok() const { return failure == Failure::none; }
+};
+
+constexpr Status kOk = {Failure::none, 0};
+
+// The system's text for a failure, such as "Permission denied"; never empty.
+// A status without a system code (a fault, a mount point) has a text of ours.
+std::string describe(const Status& status);
+
+// A path that would not fit a path buffer, in the system's own error code.
+Status too_long();
+
+// The reason of the C runtime's file call (fopen, fread, fwrite, fclose) that
+// has just failed.
+Status last_file_error();
 
 // Attribute bits as the Windows attribute word defines them.
 constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFFu;
@@ -33,64 +67,128 @@ constexpr std::uint32_t kAttrLink = 0x400;
 std::uint32_t file_attributes(const char* path);
 
 // SetFileAttributesA with FILE_ATTRIBUTE_NORMAL: clears read-only and the like
-// so the entry can be deleted. True on success.
-bool set_normal_attributes(const char* path);
+// so the entry can be deleted.
+Status set_normal_attributes(const char* path);
 
 // SetFileAttributesA with the given Windows bits (read-only, hidden, system);
 // on POSIX only read-only has a meaning (the write bits). For tests and copies.
 bool set_attributes(const char* path, std::uint32_t attributes);
 
-enum class CreateFolderResult { created, already_exists, failed };
+// CreateDirectoryA. An existing entry of that name (folder or file) fails
+// with Failure::exists.
+Status create_folder(const char* path);
 
-// CreateDirectoryA, with GetLastError() == ERROR_ALREADY_EXISTS (183) told
-// apart; an existing file of that name also counts as already_exists.
-CreateFolderResult create_folder(const char* path);
-
-// One entry of a folder search.
-struct FolderEntry {
-  char name[kPathBuffer];
-  std::uint32_t attributes;
+// What a folder entry is. The listing does not follow links.
+enum class EntryKind {
+  file,
+  folder,
+  link,   // a symbolic link or junction
+  mount,  // a folder where another file system is mounted (POSIX)
+  other,  // a device, a pipe or a socket
 };
 
-// An open folder search; opaque, closed with find_close.
+// One entry of a folder search. points_to_folder: a link whose target is a
+// folder.
+struct FolderEntry {
+  char name[kPathBuffer];
+  EntryKind kind;
+  bool points_to_folder;
+};
+
+// An open folder listing; opaque, closed with close_folder.
 struct FolderSearch;
 
-// FindFirstFileA on a pattern of the form "<folder><prefix>*.*": the entries
-// of <folder> whose names begin with <prefix> ("." and ".." included when the
-// prefix is empty), in the order the file system keeps them. Null when nothing
-// matches or the folder cannot be read.
-FolderSearch* find_first(const char* pattern, FolderEntry* entry);
-// FindNextFileA: false when there is no further entry.
-bool find_next(FolderSearch* search, FolderEntry* entry);
-// FindClose.
-void find_close(FolderSearch* search);
+// The longest folder path a search takes: Windows searches with the folder
+// path followed by the name prefix and "*.*" in one path buffer, and both
+// builds keep that limit so that they walk the same trees.
+constexpr std::size_t kSearchFolderMax = kPathBuffer - 4;
+
+// Opens the listing of the entries of folder (a path ending in a separator,
+// or empty for the current folder) whose names begin with prefix ("" for
+// all), in the order the file system keeps them; "." and ".." are left out.
+// An empty folder, or one where no name matches, gives a listing without
+// entries. Null, with the reason in *why when given, when the folder cannot
+// be read or folder and prefix are longer than kSearchFolderMax.
+FolderSearch* open_folder(const char* folder, const char* prefix, Status* why = nullptr);
+// The next entry of the listing: false when there is none left.
+bool next_entry(FolderSearch* search, FolderEntry* entry);
+void close_folder(FolderSearch* search);
 
 // CopyFileA with fail-if-exists false: an existing target is overwritten; the
 // attributes (permission bits) and the modification time go with the copy.
-bool copy_file(const char* from, const char* to);
+Status copy_file(const char* from, const char* to);
+
+// Copies a link as a link: the new one points where the old one does. An
+// existing entry at to, other than a folder, is replaced. Failure::not_supported
+// where the system's copies take what a link points to instead (Windows).
+Status copy_link(const char* from, const char* to);
 
 // DeleteFileA: removes a file or a link to a file (never what a link points to).
-bool delete_file(const char* path);
+Status delete_file(const char* path);
 
 // RemoveDirectoryA: removes an empty folder, or a link to a folder itself.
-bool remove_folder(const char* path);
+Status remove_folder(const char* path);
+
+// Removes a link itself, whatever it points to.
+Status remove_link(const char* path);
 
 // MoveFileA: moves a file or a folder now. Never replaces an existing target.
 // A file is copied and then removed when the move crosses volumes.
-bool move_entry(const char* from, const char* to);
+Status move_entry(const char* from, const char* to);
 
-// MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT:
-// asks the system to make the move at its next start. False where the system
-// has no such service (POSIX).
-bool move_entry_at_restart(const char* from, const char* to);
+// Moves a new folder into its place in one step, where that gives the same
+// result as copying it: on POSIX a rename keeps modes, times, ownership and
+// links, as the copy does. Never replaces an existing target; fails across
+// file systems. Windows: Failure::not_supported, since a moved tree would keep
+// the security settings of the release's folder instead of inheriting those
+// of the application folder, as a copy does.
+Status move_folder_into_place(const char* from, const char* to);
+
+// MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT, and MOVEFILE_REPLACE_EXISTING
+// when replace_existing: asks the system to make the move at its next start;
+// without replace_existing the move is skipped then if to exists.
+// Failure::not_supported where the system has no such service (POSIX).
+Status move_entry_at_restart(const char* from, const char* to, bool replace_existing);
+
+// Puts the file new_file in the place of file in one step where the system
+// can (a rename that replaces), so that file is never half written; where it
+// cannot (Windows 9x), the old file is moved aside, the new one moved in and
+// the old one deleted.
+Status swap_in_file(const char* new_file, const char* file);
+
+// The same entry seen through two paths: equal volume (device) and file
+// index (inode). Links are followed.
+struct EntryIdentity {
+  std::uint64_t volume;
+  std::uint64_t index;
+  bool operator==(const EntryIdentity& other) const { return volume == other.volume && index == other.index; }
+};
+Status entry_identity(const char* path, EntryIdentity* identity);
+
+// The absolute form of path, with links resolved where the system resolves
+// them (POSIX: the existing part of the path). Empty on failure.
+std::string full_path(const char* path);
+
+// A lock that marks a folder as being updated by this process. The system
+// releases it when the process ends, however it ends, and leaves no file.
+struct FolderLock;
+// Takes the lock on folder; Failure::in_use when another process holds it.
+// Null, with the reason in *why, when it is not taken.
+FolderLock* lock_folder(const char* folder, Status* why);
+void unlock_folder(FolderLock* lock);
+
+// The process's command line as one text, where the system keeps one
+// (Windows: GetCommandLineA). False where a program gets its arguments one by
+// one (POSIX).
+bool whole_command_line(std::string* line);
 
 // GetVersionExA: the platform id of the running system (2 for the NT line,
 // 1 for Windows 9x). False when the query fails or there is no such notion.
 bool query_platform_id(unsigned* platform_id);
 
-// GetShortPathNameA into out (size bytes): true when the short form of an
-// existing path fits. POSIX has no short forms: always false.
-bool short_path(const char* path, char* out, std::size_t size);
+// GetShortPathNameA into out (size bytes): ok when the short form of an
+// existing path fits. POSIX has no short forms: Failure::not_supported.
+Status short_path(const char* path, char* out, std::size_t size);
 
 // GetWindowsDirectoryA into out (size bytes): the length of the folder path,
 // 0 on failure, or the size needed when it does not fit. POSIX: 0.
@@ -112,6 +210,9 @@ unsigned current_thread_id();
 // IsDBCSLeadByte for the system's code page; POSIX: always false.
 bool is_lead_byte(unsigned char byte);
 
+// The user's standard folders, as the shell-folder service knows them.
+enum class UserFolder { documents, videos, pictures, app_data };
+
 // The shell-folder library (SHFolder.dll), loaded at run time. POSIX stands in
 // with the desktop's user-dirs settings (XDG_DOCUMENTS_DIR and the others).
 struct ShellLibrary;
@@ -119,25 +220,17 @@ struct ShellLibrary;
 ShellLibrary* load_shell_library();
 // FreeLibrary.
 void free_shell_library(ShellLibrary* library);
-// GetProcAddress of "SHGetFolderPathA" or "SHGetFolderPathW": whether the
-// library has that entry point.
-bool shell_has_entry(ShellLibrary* library, const char* name);
-// SHGetFolderPathA(NULL, folder_id, NULL, 0, buffer): the call's result, 0 on
-// success. buffer holds kPathBuffer bytes.
-long shell_folder_path_narrow(ShellLibrary* library, int folder_id, char* buffer);
-// SHGetFolderPathW(NULL, folder_id, NULL, 0, wide) and, on success, wcstombs
-// of the answer into buffer (at most kPathBuffer - 1 bytes, terminated).
-long shell_folder_path_wide(ShellLibrary* library, int folder_id, char* buffer);
-
-// How often the system was asked for costly facts; lets tests prove that a
-// cached answer is not asked for again. open_searches: folder searches opened
-// by find_first and not yet closed, so tests can prove every one is closed.
-struct CallCounts {
-  unsigned platform_id_queries;
-  unsigned shell_library_loads;
-  unsigned open_searches;
-};
-const CallCounts& call_counts();
+// Whether the library has its narrow query (SHGetFolderPathA) and its wide
+// one (SHGetFolderPathW).
+bool shell_has_narrow_query(ShellLibrary* library);
+bool shell_has_wide_query(ShellLibrary* library);
+// The narrow query for a folder, with the system asked to create a missing
+// one when create is set: the call's result, 0 on success, the path in
+// buffer (kPathBuffer bytes).
+long shell_folder_path_narrow(ShellLibrary* library, UserFolder folder, bool create, char* buffer);
+// The wide query and, on success, wcstombs of the answer into buffer (at
+// most kPathBuffer - 1 bytes, terminated).
+long shell_folder_path_wide(ShellLibrary* library, UserFolder folder, bool create, char* buffer);
 
 // Runs body(context) so that a C++ exception or a system fault (access
 // violation, bus error) raised inside it ends body and returns false instead

@@ -1,15 +1,15 @@
-// POSIX (Linux) implementation of the platform primitives: the nearest
-// equivalents of the Windows calls, keeping their results.
+// POSIX (Linux) side of the platform primitives: each intent carried out with
+// the system's own calls, and errno translated into a neutral Status.
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
 #include "platform/platform.h"
+#include "platform/status_text.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <setjmp.h>
-#include <signal.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,7 +25,55 @@ namespace platform {
 
 namespace {
 
-CallCounts counts = {0, 0, 0};
+Failure failure_of(int error) {
+  switch (error) {
+    case 0: return Failure::none;
+    case EBUSY:
+    case ETXTBSY:
+    case EWOULDBLOCK:
+      return Failure::in_use;
+    case EEXIST:
+    case ENOTEMPTY:
+      return Failure::exists;
+    case ENOENT:
+    case ENOTDIR:
+      return Failure::not_found;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return Failure::denied;
+    case ENAMETOOLONG: return Failure::too_long;
+    case ENOSYS:
+    case EOPNOTSUPP:
+      return Failure::not_supported;
+    default: return Failure::other;
+  }
+}
+
+// The status of the call that just failed, from errno.
+Status last_error() {
+  int error = errno;
+  if (error == 0) error = EIO;  // a failure must never read as success
+  return Status{failure_of(error), error};
+}
+
+Status status_of(bool ok) { return ok ? kOk : last_error(); }
+
+}  // namespace
+
+std::string describe(const Status& status) {
+  if (status.code == 0) return describe_without_code(status.failure);
+  char buffer[256];
+  // The GNU strerror_r returns its text, in buffer or a static one.
+  const char* text = strerror_r(static_cast<int>(status.code), buffer, sizeof buffer);
+  return text && *text ? text : "error " + std::to_string(status.code);
+}
+
+Status too_long() { return Status{Failure::too_long, ENAMETOOLONG}; }
+
+Status last_file_error() { return last_error(); }
+
+namespace {
 
 // Attributes of a status record as the Windows attribute word would give them;
 // what is neither a file nor a folder (a pipe, a socket, a device) counts as a
@@ -154,12 +203,12 @@ std::uint32_t file_attributes(const char* path) {
   return attributes_of(status);
 }
 
-bool set_normal_attributes(const char* path) {
+Status set_normal_attributes(const char* path) {
   struct stat status;
-  if (lstat(path, &status) != 0) return false;
-  if (S_ISLNK(status.st_mode)) return true;  // a link has no attributes of its own
-  if (status.st_mode & S_IWUSR) return true;  // already writable: nothing to clear
-  return chmod(path, (status.st_mode & 07777) | S_IWUSR) == 0;
+  if (lstat(path, &status) != 0) return last_error();
+  if (S_ISLNK(status.st_mode)) return kOk;  // a link has no attributes of its own
+  if (status.st_mode & S_IWUSR) return kOk;  // already writable: nothing to clear
+  return status_of(chmod(path, (status.st_mode & 07777) | S_IWUSR) == 0);
 }
 
 bool set_attributes(const char* path, std::uint32_t attributes) {
@@ -173,39 +222,54 @@ bool set_attributes(const char* path, std::uint32_t attributes) {
   return chmod(path, mode) == 0;
 }
 
-CreateFolderResult create_folder(const char* path) {
-  if (mkdir(path, 0777) == 0) return CreateFolderResult::created;
-  return errno == EEXIST ? CreateFolderResult::already_exists : CreateFolderResult::failed;
-}
+Status create_folder(const char* path) { return status_of(mkdir(path, 0777) == 0); }
 
 struct FolderSearch {
   DIR* folder;
+  dev_t device;  // the searched folder's file system
   char folder_path[kPathBuffer + 1];  // ends in "/", or is empty for the current folder
   char prefix[kPathBuffer];
 };
 
 namespace {
 
+// The kind of a directory entry. A folder is looked at once more, to tell a
+// mount point (another file system) from a plain folder.
+void fill_kind(FolderSearch* search, const struct dirent* d, FolderEntry* entry) {
+  entry->points_to_folder = false;
+  unsigned char type = d->d_type;
+  if (type == DT_REG) {
+    entry->kind = EntryKind::file;
+    return;
+  }
+  struct stat status;
+  if (fstatat(dirfd(search->folder), d->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    // Gone since it was listed, or not to be examined: acting on it tells.
+    entry->kind = type == DT_DIR ? EntryKind::folder : EntryKind::file;
+    return;
+  }
+  if (S_ISDIR(status.st_mode)) {
+    entry->kind = status.st_dev == search->device ? EntryKind::folder : EntryKind::mount;
+  } else if (S_ISLNK(status.st_mode)) {
+    entry->kind = EntryKind::link;
+    struct stat target;
+    entry->points_to_folder =
+        fstatat(dirfd(search->folder), d->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+  } else {
+    entry->kind = S_ISREG(status.st_mode) ? EntryKind::file : EntryKind::other;
+  }
+}
+
 // Fills entry from the next directory entry that matches the search's prefix.
 bool next_match(FolderSearch* search, FolderEntry* entry) {
   std::size_t prefix_length = std::strlen(search->prefix);
   while (struct dirent* d = readdir(search->folder)) {
     if (std::strncmp(d->d_name, search->prefix, prefix_length) != 0) continue;
+    if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
     std::size_t name_length = std::strlen(d->d_name);
     if (name_length >= sizeof entry->name) continue;  // cannot be named in a path buffer
     std::memcpy(entry->name, d->d_name, name_length + 1);
-    unsigned char type = d->d_type;
-    if (type == DT_DIR) {
-      entry->attributes = kAttrFolder;
-    } else if (type == DT_REG) {
-      entry->attributes = kAttrNormal;
-    } else {
-      // A link, or a file system that does not tell the type: ask.
-      char path[2 * kPathBuffer];
-      std::snprintf(path, sizeof path, "%s%s", search->folder_path, d->d_name);
-      entry->attributes = file_attributes(path);
-      if (entry->attributes == kInvalidAttributes) entry->attributes = kAttrNormal;
-    }
+    fill_kind(search, d, entry);
     return true;
   }
   return false;
@@ -213,63 +277,85 @@ bool next_match(FolderSearch* search, FolderEntry* entry) {
 
 }  // namespace
 
-FolderSearch* find_first(const char* pattern, FolderEntry* entry) {
-  std::size_t length = std::strlen(pattern);
-  if (length < 3 || std::strcmp(pattern + length - 3, "*.*") != 0 || length - 3 >= kPathBuffer) {
-    errno = EINVAL;
+FolderSearch* open_folder(const char* folder, const char* prefix, Status* why) {
+  Status failure = kOk;
+  if (!why) why = &failure;
+  std::size_t folder_length = std::strlen(folder);
+  std::size_t prefix_length = std::strlen(prefix);
+  if (folder_length + prefix_length > kSearchFolderMax) {
+    *why = too_long();
+    return nullptr;
+  }
+  DIR* listing = opendir(folder_length ? folder : ".");
+  struct stat status;
+  if (!listing || fstat(dirfd(listing), &status) != 0) {
+    *why = last_error();
+    if (listing) closedir(listing);
     return nullptr;
   }
   FolderSearch* search = new FolderSearch();
-  std::size_t stem = length - 3;
-  std::size_t folder_length = stem;
-  while (folder_length > 0 && pattern[folder_length - 1] != '/') --folder_length;
-  std::memcpy(search->folder_path, pattern, folder_length);
-  search->folder_path[folder_length] = '\0';
-  std::memcpy(search->prefix, pattern + folder_length, stem - folder_length);
-  search->prefix[stem - folder_length] = '\0';
-  search->folder = opendir(folder_length ? search->folder_path : ".");
-  if (search->folder && next_match(search, entry)) {
-    ++counts.open_searches;
-    return search;
-  }
-  if (search->folder) closedir(search->folder);
-  delete search;
-  return nullptr;
+  search->folder = listing;
+  search->device = status.st_dev;
+  std::memcpy(search->folder_path, folder, folder_length + 1);
+  std::memcpy(search->prefix, prefix, prefix_length + 1);
+  *why = kOk;
+  return search;
 }
 
-bool find_next(FolderSearch* search, FolderEntry* entry) { return next_match(search, entry); }
+bool next_entry(FolderSearch* search, FolderEntry* entry) { return next_match(search, entry); }
 
-void find_close(FolderSearch* search) {
+void close_folder(FolderSearch* search) {
   if (!search) return;
-  --counts.open_searches;
   closedir(search->folder);
   delete search;
 }
 
-bool copy_file(const char* from, const char* to) { return copy_regular_file(from, to, false); }
+Status copy_file(const char* from, const char* to) { return status_of(copy_regular_file(from, to, false)); }
 
-bool delete_file(const char* path) {
-  // Linux refuses to unlink a folder (EISDIR), so no look beforehand is needed.
-  return unlink(path) == 0;
+Status copy_link(const char* from, const char* to) {
+  char target[PATH_MAX];
+  ssize_t length = readlink(from, target, sizeof target - 1);
+  if (length < 0) return last_error();
+  if (static_cast<std::size_t>(length) >= sizeof target - 1) return too_long();
+  target[length] = '\0';
+  if (symlink(target, to) == 0) return kOk;
+  if (errno != EEXIST) return last_error();
+  // An older copy of the entry is replaced, as a file copy replaces one; a
+  // folder in the way is left to tell.
+  struct stat existing;
+  if (lstat(to, &existing) != 0) return last_error();
+  if (S_ISDIR(existing.st_mode)) return Status{Failure::exists, EEXIST};
+  if (unlink(to) != 0) return last_error();
+  return status_of(symlink(target, to) == 0);
 }
 
-bool remove_folder(const char* path) {
+Status delete_file(const char* path) {
+  // Linux refuses to unlink a folder (EISDIR), so no look beforehand is needed.
+  return status_of(unlink(path) == 0);
+}
+
+Status remove_folder(const char* path) {
   char plain[kPathBuffer + 1];
-  if (!without_trailing_slash(path, plain, sizeof plain)) return false;
+  if (!without_trailing_slash(path, plain, sizeof plain)) return too_long();
   struct stat status;
-  if (lstat(plain, &status) != 0) return false;
+  if (lstat(plain, &status) != 0) return last_error();
   if (S_ISLNK(status.st_mode)) {
     struct stat target;
-    if (stat(plain, &target) != 0 || !S_ISDIR(target.st_mode)) {
-      errno = ENOTDIR;
-      return false;
-    }
-    return unlink(plain) == 0;  // the link goes, never what it points to
+    if (stat(plain, &target) != 0 || !S_ISDIR(target.st_mode)) return Status{Failure::other, ENOTDIR};
+    return status_of(unlink(plain) == 0);  // the link goes, never what it points to
   }
-  return rmdir(plain) == 0;
+  return status_of(rmdir(plain) == 0);
 }
 
-bool move_entry(const char* from, const char* to) {
+Status remove_link(const char* path) {
+  char plain[kPathBuffer + 1];
+  if (!without_trailing_slash(path, plain, sizeof plain)) return too_long();
+  return status_of(unlink(plain) == 0);
+}
+
+namespace {
+
+bool move_now(const char* from, const char* to) {
   if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
   if (errno == EINVAL || errno == ENOSYS) {
     // A file system without no-replace renames: test, then rename.
@@ -281,13 +367,22 @@ bool move_entry(const char* from, const char* to) {
     return rename(from, to) == 0;
   }
   if (errno != EXDEV) return false;
-  // Across file systems a file is copied and then removed; a folder is not moved.
+  // Across file systems a file is copied and then removed, a link made anew
+  // and then removed; a folder is not moved.
   struct stat status;
-  if (lstat(from, &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (lstat(from, &status) != 0) return false;
+  if (S_ISLNK(status.st_mode)) {
+    char target[PATH_MAX];
+    ssize_t length = readlink(from, target, sizeof target - 1);
+    if (length < 0) return false;
+    target[length] = '\0';
+    if (symlink(target, to) != 0) return false;
+  } else if (!S_ISREG(status.st_mode)) {
     errno = EXDEV;
     return false;
+  } else if (!copy_regular_file(from, to, true)) {
+    return false;
   }
-  if (!copy_regular_file(from, to, true)) return false;
   if (unlink(from) != 0) {
     int error = errno;
     unlink(to);
@@ -297,17 +392,81 @@ bool move_entry(const char* from, const char* to) {
   return true;
 }
 
-bool move_entry_at_restart(const char*, const char*) {
-  errno = ENOSYS;
-  return false;
+}  // namespace
+
+Status move_entry(const char* from, const char* to) { return status_of(move_now(from, to)); }
+
+Status move_folder_into_place(const char* from, const char* to) {
+  return status_of(renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0);
 }
+
+Status move_entry_at_restart(const char*, const char*, bool) { return Status{Failure::not_supported, ENOSYS}; }
+
+Status swap_in_file(const char* new_file, const char* file) { return status_of(rename(new_file, file) == 0); }
+
+Status entry_identity(const char* path, EntryIdentity* identity) {
+  struct stat status;
+  if (stat(path, &status) != 0) return last_error();
+  identity->volume = static_cast<std::uint64_t>(status.st_dev);
+  identity->index = static_cast<std::uint64_t>(status.st_ino);
+  return kOk;
+}
+
+std::string full_path(const char* path) {
+  if (char* resolved = realpath(path, nullptr)) {
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+  }
+  // A path whose end does not exist yet: its folder resolved, the rest as written.
+  std::string text(path);
+  std::string::size_type slash = text.find_last_of('/');
+  if (slash == std::string::npos) {
+    char* here = getcwd(nullptr, 0);
+    if (!here) return std::string();
+    std::string result = std::string(here) + "/" + text;
+    std::free(here);
+    return result;
+  }
+  if (slash == 0) return text;
+  std::string folder = full_path(text.substr(0, slash).c_str());
+  return folder.empty() ? folder : folder + text.substr(slash);
+}
+
+// The lock is flock on the folder itself: released by the system when the
+// process ends, and it follows the folder whatever path names it.
+struct FolderLock {
+  int descriptor;
+};
+
+FolderLock* lock_folder(const char* folder, Status* why) {
+  int descriptor = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) {
+    *why = last_error();
+    return nullptr;
+  }
+  if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+    *why = last_error();
+    close(descriptor);
+    return nullptr;
+  }
+  *why = kOk;
+  return new FolderLock{descriptor};
+}
+
+void unlock_folder(FolderLock* lock) {
+  if (!lock) return;
+  close(lock->descriptor);  // closing the last descriptor releases the lock
+  delete lock;
+}
+
+bool whole_command_line(std::string*) { return false; }
 
 bool query_platform_id(unsigned*) {
-  ++counts.platform_id_queries;
   return false;
 }
 
-bool short_path(const char*, char*, std::size_t) { return false; }
+Status short_path(const char*, char*, std::size_t) { return Status{Failure::not_supported, ENOSYS}; }
 
 unsigned windows_folder(char*, std::size_t) { return 0; }
 
@@ -334,164 +493,5 @@ void console_close() { console_is_open = false; }
 unsigned current_thread_id() { return static_cast<unsigned>(syscall(SYS_gettid)); }
 
 bool is_lead_byte(unsigned char) { return false; }
-
-// The user's folders on a Linux desktop: the user-dirs settings file
-// ($XDG_CONFIG_HOME/user-dirs.dirs), then the XDG_*_DIR variables, then the
-// usual folder below the home folder.
-struct ShellLibrary {
-  int unused;
-};
-
-namespace {
-
-ShellLibrary user_dirs = {0};
-
-// The value of key in user-dirs.dirs, with "$HOME" expanded. Empty when absent.
-std::string user_dirs_entry(const char* key, const std::string& home) {
-  std::string config;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
-    config = xdg;
-  else if (!home.empty())
-    config = home + "/.config";
-  else
-    return std::string();
-  FILE* file = std::fopen((config + "/user-dirs.dirs").c_str(), "r");
-  if (!file) return std::string();
-  std::string value;
-  char line[1024];
-  std::size_t key_length = std::strlen(key);
-  while (std::fgets(line, sizeof line, file)) {
-    if (std::strncmp(line, key, key_length) != 0 || line[key_length] != '=') continue;
-    std::string raw = line + key_length + 1;
-    while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) raw.pop_back();
-    if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"') raw = raw.substr(1, raw.size() - 2);
-    if (raw.compare(0, 5, "$HOME") == 0) raw = home + raw.substr(5);
-    value = raw;
-  }
-  std::fclose(file);
-  return value;
-}
-
-// The folder for a Windows folder id, or empty text when the id has none here.
-std::string user_folder(int folder_id) {
-  const char* home_env = std::getenv("HOME");
-  std::string home = home_env ? home_env : "";
-  const char* key = nullptr;
-  const char* fallback = nullptr;
-  switch (folder_id & 0xFF) {
-    case 0x05: key = "XDG_DOCUMENTS_DIR"; fallback = "/Documents"; break;
-    case 0x0E: key = "XDG_VIDEOS_DIR"; fallback = "/Videos"; break;
-    case 0x27: key = "XDG_PICTURES_DIR"; fallback = "/Pictures"; break;
-    case 0x1A: {
-      const char* config = std::getenv("XDG_CONFIG_HOME");
-      if (config && *config) return config;
-      return home.empty() ? std::string() : home + "/.config";
-    }
-    default: return std::string();
-  }
-  std::string path = user_dirs_entry(key, home);
-  if (path.empty()) {
-    const char* env = std::getenv(key);
-    if (env && *env) path = env;
-  }
-  if (path.empty() && !home.empty()) path = home + fallback;
-  return path;
-}
-
-}  // namespace
-
-ShellLibrary* load_shell_library() {
-  ++counts.shell_library_loads;
-  return &user_dirs;
-}
-
-void free_shell_library(ShellLibrary*) {}
-
-bool shell_has_entry(ShellLibrary* library, const char* name) {
-  // The narrow query only: Linux paths are bytes already.
-  return library && std::strcmp(name, "SHGetFolderPathA") == 0;
-}
-
-long shell_folder_path_narrow(ShellLibrary* library, int folder_id, char* buffer) {
-  constexpr int kCreateFlag = 0x8000;
-  buffer[0] = '\0';
-  if (!library) return 1;
-  std::string path = user_folder(folder_id);
-  if (path.empty() || path.size() >= kPathBuffer) return 1;
-  struct stat status;
-  if (stat(path.c_str(), &status) != 0) {
-    if (!(folder_id & kCreateFlag) || mkdir(path.c_str(), 0777) != 0) return 1;
-  }
-  std::memcpy(buffer, path.c_str(), path.size() + 1);
-  return 0;
-}
-
-long shell_folder_path_wide(ShellLibrary*, int, char* buffer) {
-  buffer[0] = '\0';
-  return 1;
-}
-
-const CallCounts& call_counts() { return counts; }
-
-// The fault guard: a signal handler for the fault signals, installed while the
-// outermost guard runs, jumps back to the innermost guard of the thread that
-// faulted.
-namespace {
-
-struct GuardFrame {
-  sigjmp_buf resume;
-  GuardFrame* outer;
-};
-
-thread_local GuardFrame* innermost_guard = nullptr;
-constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
-struct sigaction saved_actions[sizeof kFaultSignals / sizeof kFaultSignals[0]];
-
-void on_fault(int signal_number, siginfo_t* info, void*) {
-  // Only a fault the processor raised (si_code > 0), not one sent by a process.
-  if (innermost_guard && info && info->si_code > 0) siglongjmp(innermost_guard->resume, 1);
-  // Anything else: die as the process would have.
-  ::signal(signal_number, SIG_DFL);
-  ::raise(signal_number);
-}
-
-void install_fault_handlers() {
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_sigaction = on_fault;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_SIGINFO | SA_NODEFER;
-  for (std::size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i)
-    sigaction(kFaultSignals[i], &action, &saved_actions[i]);
-}
-
-void restore_fault_handlers() {
-  for (std::size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i)
-    sigaction(kFaultSignals[i], &saved_actions[i], nullptr);
-}
-
-// Kept apart from the jump point so that no C++ handler shares its frame.
-__attribute__((noinline)) bool call_catching(void (*body)(void*), void* context) {
-  try {
-    body(context);
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
-}  // namespace
-
-bool run_guarded(void (*body)(void* context), void* context) {
-  GuardFrame frame;
-  frame.outer = innermost_guard;
-  if (!frame.outer) install_fault_handlers();
-  innermost_guard = &frame;
-  volatile bool completed = false;
-  if (sigsetjmp(frame.resume, 1) == 0) completed = call_catching(body, context);
-  innermost_guard = frame.outer;
-  if (!frame.outer) restore_fault_handlers();
-  return completed;
-}
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 // The parts of the test helpers that the standard library does alike everywhere.
 #include "platform/test_support.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -39,5 +40,24 @@ bool exists(const std::string& path) {
 }
 
 std::string program_path() { return CORVANE_PROGRAM; }
+
+namespace {
+const char* const kHomeVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DOCUMENTS_DIR"};
+}
+
+OwnHome::OwnHome(const std::string& home) {
+  for (int i = 0; i < 3; ++i) {
+    const char* value = std::getenv(kHomeVariables[i]);
+    saved[i] = value ? value : "";
+  }
+  std::filesystem::create_directories(home);
+  set_environment("HOME", home);
+  set_environment("XDG_CONFIG_HOME", "");
+  set_environment("XDG_DOCUMENTS_DIR", "");
+}
+
+OwnHome::~OwnHome() {
+  for (int i = 0; i < 3; ++i) set_environment(kHomeVariables[i], saved[i]);
+}
 
 }  // namespace test_support

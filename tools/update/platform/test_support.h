@@ -29,12 +29,52 @@ void release(HeldEntry* held);
 // POSIX: through /bin/sh) and waits for it. The exit code, or -1.
 int run_process(const std::string& command_line);
 
+// A program started without waiting for it, and the wait for its end (the
+// exit code, or -1).
+struct StartedProcess;
+StartedProcess* start_process(const std::string& command_line);
+int wait_process(StartedProcess* process);
+
+// Makes an entry immutable, so that not even its owner can change, move or
+// delete it (Linux as root: chattr +i), or mutable again. False where the
+// system cannot do this.
+bool set_immutable(const std::string& path, bool on);
+
+// Mounts a small file system of its own on the folder path, or unmounts it
+// (Linux as root: tmpfs). False where this cannot be done.
+bool mount_scratch_file_system(const std::string& path, bool on);
+
+// Makes link a symbolic link to target (a file or a folder; POSIX only).
+bool make_link(const std::string& link, const std::string& target);
+
+// How many files, folders and other system objects this process holds open
+// (POSIX: its file descriptors; Windows: its handles); -1 where that cannot be
+// told. Lets a test prove that every folder listing was closed.
+int open_handle_count();
+
 // Sets (or, with an empty value, removes) an environment variable of this
 // process; programs it starts inherit it.
 void set_environment(const std::string& name, const std::string& value);
 
+// Gives this process, and the programs it starts, a home folder of its own
+// while the record lives: HOME is set to home, and the caller's desktop
+// settings (XDG_CONFIG_HOME, XDG_DOCUMENTS_DIR) are cleared, so that a test
+// never creates folders in the home of whoever runs it. The old values come
+// back when the record goes.
+struct OwnHome {
+  explicit OwnHome(const std::string& home);
+  ~OwnHome();
+  OwnHome(const OwnHome&) = delete;
+  OwnHome& operator=(const OwnHome&) = delete;
+  std::string saved[3];
+};
+
 // The program under test, as the test program must name it.
 std::string program_path();
+
+// The command line that starts the program under test with this run
+// parameter, as run_corvane uses it.
+std::string corvane_command_line(const std::string& run_parameter);
 
 // Runs the program under test with this run parameter and waits: on Windows
 // the exact command line is the quoted program path, two blanks and the

@@ -45,7 +45,11 @@ void release(HeldEntry* held) {
   delete held;
 }
 
-int run_process(const std::string& command_line) {
+struct StartedProcess {
+  HANDLE process;
+};
+
+StartedProcess* start_process(const std::string& command_line) {
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
@@ -53,14 +57,39 @@ int run_process(const std::string& command_line) {
   std::string writable = command_line;
   if (!CreateProcessA(nullptr, &writable[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &process))
-    return -1;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
+    return nullptr;
   CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  return new StartedProcess{process.hProcess};
+}
+
+int wait_process(StartedProcess* started) {
+  if (!started) return -1;
+  WaitForSingleObject(started->process, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(started->process, &code);
+  CloseHandle(started->process);
+  delete started;
   return static_cast<int>(code);
 }
+
+bool mount_scratch_file_system(const std::string&, bool) { return false; }
+
+bool make_link(const std::string&, const std::string&) { return false; }
+
+int open_handle_count() {
+  // Looked up: the call is newer than some systems the program runs on.
+  typedef BOOL(WINAPI * HandleCount)(HANDLE, PDWORD);
+  auto handle_count = reinterpret_cast<HandleCount>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcessHandleCount")));
+  DWORD count = 0;
+  if (!handle_count || !handle_count(GetCurrentProcess(), &count)) return -1;
+  return static_cast<int>(count);
+}
+
+// Windows has no immutable entries of this kind.
+bool set_immutable(const std::string&, bool) { return false; }
+
+int run_process(const std::string& command_line) { return wait_process(start_process(command_line)); }
 
 }  // namespace test_support
 
@@ -69,9 +98,11 @@ namespace test_support {
 const char* const kTextLineEnd = "\r\n";
 const bool kWindows = true;
 
-int run_corvane(const std::string& run_parameter) {
-  return run_process("\"" + program_path() + "\"  " + run_parameter);
+std::string corvane_command_line(const std::string& run_parameter) {
+  return "\"" + program_path() + "\"  " + run_parameter;
 }
+
+int run_corvane(const std::string& run_parameter) { return run_process(corvane_command_line(run_parameter)); }
 
 }  // namespace test_support
 

@@ -1,6 +1,6 @@
 #include "run/command_line.h"
 
-#include "fs/path_queries.h"
+#include "fs/path_text.h"
 #include "platform/platform.h"
 
 std::string command_line_tail(const char* command_line) {
@@ -13,6 +13,15 @@ std::string command_line_tail(const char* command_line) {
   }
   while (*p >= 0x01 && *p <= 0x20) ++p;
   return std::string(reinterpret_cast<const char*>(p));
+}
+
+std::string joined_arguments(int argc, char** argv) {
+  std::string joined;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) joined += ' ';
+    joined += argv[i];
+  }
+  return joined;
 }
 
 std::string data_root_of(const std::string& run_parameter) { return folder_part(run_parameter); }

@@ -9,6 +9,10 @@
 // rest is taken whole: quotes stay, blanks stay.
 std::string command_line_tail(const char* command_line);
 
+// The arguments after the program name, joined by single blanks: the run
+// parameter where the system hands a program its arguments one by one.
+std::string joined_arguments(int argc, char** argv);
+
 // The folder part of the run parameter, up to and including its last "/" or
 // "\\"; empty when it holds neither.
 std::string data_root_of(const std::string& run_parameter);

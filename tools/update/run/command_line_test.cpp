@@ -22,6 +22,14 @@ TEST(CommandLineTail, SkipsTheProgramNameAndTheBlanksAfterIt) {
   for (const Case& c : cases) EXPECT_EQ(command_line_tail(c.command_line), c.tail) << c.command_line;
 }
 
+TEST(JoinedArguments, AnUnquotedPathWithBlanksComesBackWhole) {
+  // A shell splits an unquoted path with blanks into several arguments.
+  char program[] = "corvane", first[] = "/home/ann/my", second[] = "update/cfg.xml";
+  char* argv[] = {program, first, second, nullptr};
+  EXPECT_EQ(joined_arguments(3, argv), "/home/ann/my update/cfg.xml");
+  EXPECT_EQ(joined_arguments(1, argv), "");
+}
+
 TEST(DataRoot, IsTheFolderPartUpToTheLastSeparatorOfEitherKind) {
   struct Case {
     const char* run_parameter;

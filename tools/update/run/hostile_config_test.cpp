@@ -15,13 +15,14 @@
 #include <string>
 
 #include "platform/test_support.h"
+#include "testing/trees.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using test_support::read_file;
 using test_support::write_file;
-using Tree = std::map<std::string, std::string>;  // relative path -> content ("/" for folders)
+using testing_trees::Tree;
 
 // The folders of one case, below a fresh temporary folder:
 //   app/            the application folder
@@ -55,17 +56,14 @@ std::string long_name() {
 // Every entry below root, except the application folder, the unpacked release
 // and the log, which a run may change.
 Tree outside_snapshot(const Layout& layout) {
-  Tree tree;
-  for (auto it = fs::recursive_directory_iterator(layout.root); it != fs::recursive_directory_iterator(); ++it) {
-    std::string path = it->path().generic_string();
-    if (it->is_directory() && (path + "/" == layout.app || path + "/" == layout.release)) {
-      it.disable_recursion_pending();
-      continue;
-    }
-    if (path == layout.log()) continue;
-    // A pipe is noted, never read: reading it would wait for a writer.
-    tree[path] = it->is_directory() ? "/" : it->is_regular_file() ? read_file(path) : "|";
+  Tree tree = testing_trees::snapshot(layout.root);
+  auto relative = [&](const std::string& path) { return path.substr(layout.root.size()); };
+  for (const std::string& inside : {relative(layout.app), relative(layout.release)}) {
+    std::string folder = inside.substr(0, inside.size() - 1);  // without its "/"
+    for (auto it = tree.lower_bound(folder); it != tree.end() && it->first.compare(0, folder.size(), folder) == 0;)
+      it = it->first.size() == folder.size() || it->first[folder.size()] == '/' ? tree.erase(it) : std::next(it);
   }
+  tree.erase(relative(layout.log()));
   return tree;
 }
 

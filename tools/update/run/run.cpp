@@ -2,6 +2,7 @@
 
 #include "fs/path_queries.h"
 #include "log/diagnostic_log.h"
+#include "platform/platform.h"
 #include "run/command_line.h"
 #include "run/no_parameter.h"
 #include "run/replacement_pass.h"
@@ -12,7 +13,8 @@ namespace {
 // the log file or its folder.
 void start_log(const std::string& data_root, const std::string& run_parameter) {
   std::string log_path = log_file_path(data_root);
-  if (!path_exists(log_path.c_str())) return;
+  // A path that does not fit would be cut and name another file: no log.
+  if (log_path.size() >= platform::kPathBuffer || !path_exists(log_path.c_str())) return;
   set_log_enabled(1);
   main_log().set_mode(LogMode::File);
   main_log().set_file_path(log_path.c_str());

@@ -4,8 +4,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
+#include "fs/path_text.h"
 #include "platform/test_support.h"
 #include "shell/shell_folders.h"
 
@@ -20,11 +22,8 @@ class RunNoParameterTest : public ::testing::Test {
     folder_ = test_support::make_temp_folder();
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(folder_);
-    const char* home = std::getenv("HOME");
-    saved_home_ = home ? home : "";
     // Natively the documents folder is <home>/Documents of a home made here.
-    std::filesystem::create_directories(folder_ + "home");
-    test_support::set_environment("HOME", folder_ + "home");
+    home_.reset(new test_support::OwnHome(folder_ + "home"));
     ShellFolders folders;
     folders.look_up();
     documents_ = folders.documents;
@@ -33,14 +32,15 @@ class RunNoParameterTest : public ::testing::Test {
     test_support::remove_tree(data_folder_);
   }
   void TearDown() override {
-    test_support::set_environment("HOME", saved_home_);
+    home_.reset();
     std::filesystem::current_path(previous_);
     test_support::remove_tree(data_folder_);
     test_support::remove_tree(folder_);
   }
   int run_without_parameter() { return test_support::run_corvane(""); }
 
-  std::string folder_, saved_home_, documents_, data_folder_;
+  std::string folder_, documents_, data_folder_;
+  std::unique_ptr<test_support::OwnHome> home_;
   std::filesystem::path previous_;
 };
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <regex>
 #include <string>
 
@@ -14,8 +15,16 @@ using test_support::read_file;
 
 class RunStartTest : public ::testing::Test {
  protected:
-  void SetUp() override { folder_ = test_support::make_temp_folder(); }
-  void TearDown() override { test_support::remove_tree(folder_); }
+  void SetUp() override {
+    folder_ = test_support::make_temp_folder();
+    // A run without a parameter creates the per-user data folder: in a home
+    // of this test's own.
+    home_.reset(new test_support::OwnHome(folder_ + "home"));
+  }
+  void TearDown() override {
+    home_.reset();
+    test_support::remove_tree(folder_);
+  }
 
   // An empty update.log in updateLog/ below the given folder.
   std::string create_log(const std::string& data_root) {
@@ -25,6 +34,7 @@ class RunStartTest : public ::testing::Test {
     return log;
   }
   std::string folder_;
+  std::unique_ptr<test_support::OwnHome> home_;
 };
 
 TEST_F(RunStartTest, WritesTheHeaderAndThePrefixedRunParameter) {
@@ -80,6 +90,18 @@ TEST_F(RunStartTest, QuotedProgramNameWithBlanksThenTwoBlanksAndAPathWithBlanks)
 
 TEST_F(RunStartTest, NoParameterEndsWithExitCodeZero) {
   EXPECT_EQ(test_support::run_process("\"" + test_support::program_path() + "\"   "), 0);
+  if (!test_support::kWindows) {
+    EXPECT_TRUE(std::filesystem::is_directory(folder_ + "home/Documents/Maridel9")) << "the test's own home";
+  }
+}
+
+TEST_F(RunStartTest, ALogPathThatDoesNotFitCreatesNoFile) {
+  // The configuration's folder fits, but the log file's path below it would
+  // not: cut short, it would name a file beside the configuration.
+  std::string data_root = folder_ + std::string(255 - folder_.size(), 'd') + "/";
+  std::filesystem::create_directories(data_root);
+  EXPECT_EQ(test_support::run_corvane(data_root + "c.xml"), 1);
+  EXPECT_TRUE(std::filesystem::is_empty(data_root));
 }
 
 }  // namespace

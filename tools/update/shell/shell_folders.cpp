@@ -3,51 +3,42 @@
 #include <boost/format.hpp>
 
 #include "fs/path_queries.h"
-
-namespace {
-
-// Folder ids of the shell-folder service.
-constexpr int kPersonal = 0x0005;
-constexpr int kMyVideo = 0x000E;
-constexpr int kMyPictures = 0x0027;
-constexpr int kAppData = 0x001A;
-constexpr int kFlagCreate = 0x8000;
-
-}  // namespace
+#include "fs/path_text.h"
 
 void ShellFolders::look_up() {
   if (looked_up) return;
   platform::ShellLibrary* library = platform::load_shell_library();
   if (!library) return;  // a later call tries again
-  std::string answer = folder_path(library, kPersonal | kFlagCreate);
+  // The documents and application-data folders are created when missing.
+  std::string answer = folder_path(library, platform::UserFolder::documents, true);
   if (!answer.empty()) documents = answer;
-  videos = folder_path_or_documents(library, kMyVideo);
-  pictures = folder_path_or_documents(library, kMyPictures);
-  answer = folder_path(library, kAppData | kFlagCreate);
+  videos = folder_path_or_documents(library, platform::UserFolder::videos);
+  pictures = folder_path_or_documents(library, platform::UserFolder::pictures);
+  answer = folder_path(library, platform::UserFolder::app_data, true);
   if (!answer.empty()) app_data = answer;
   platform::free_shell_library(library);
   looked_up = true;
 }
 
-std::string folder_path(platform::ShellLibrary* library, int folder_id) {
+std::string folder_path(platform::ShellLibrary* library, platform::UserFolder folder, bool create) {
   if (!library) return std::string();
-  bool has_narrow = platform::shell_has_entry(library, "SHGetFolderPathA");
-  bool has_wide = platform::shell_has_entry(library, "SHGetFolderPathW");
+  bool has_narrow = platform::shell_has_narrow_query(library);
+  bool has_wide = platform::shell_has_wide_query(library);
   if (!has_narrow) return std::string();
   char buffer[platform::kPathBuffer] = {};
-  if (platform::shell_folder_path_narrow(library, folder_id, buffer) != 0) return std::string();
+  if (platform::shell_folder_path_narrow(library, folder, create, buffer) != 0) return std::string();
   if (is_folder(buffer) == 1) return buffer;
   // The narrow answer names no folder, as when its characters do not exist in
   // the narrow code page: ask for the wide answer and convert it.
   if (!has_wide) return std::string();
   buffer[0] = '\0';
-  if (platform::shell_folder_path_wide(library, folder_id, buffer) != 0) return std::string();
+  if (platform::shell_folder_path_wide(library, folder, create, buffer) != 0) return std::string();
   return is_folder(buffer) == 1 ? std::string(buffer) : std::string();
 }
 
-std::string folder_path_or_documents(platform::ShellLibrary* library, int folder_id) {
-  std::string answer = folder_path(library, folder_id);
-  return answer.empty() ? folder_path(library, kPersonal) : answer;
+std::string folder_path_or_documents(platform::ShellLibrary* library, platform::UserFolder folder) {
+  std::string answer = folder_path(library, folder, false);
+  return answer.empty() ? folder_path(library, platform::UserFolder::documents, false) : answer;
 }
 
 std::string user_data_folder(ShellFolders& folders) {
@@ -62,20 +53,4 @@ std::string user_data_folder(ShellFolders& folders) {
     make_folder_path(result.c_str());
   }
   return result;
-}
-
-void to_forward_slashes(std::string& text) {
-  std::string result;
-  result.reserve(text.size());
-  for (std::size_t i = 0; i < text.size() && text[i] != '\0'; ++i) {
-    unsigned char byte = static_cast<unsigned char>(text[i]);
-    if (byte >= 0x80) {
-      result += text[i];
-      // The second byte of a double-byte character stays as it is, even 0x5C.
-      if (i + 1 < text.size() && text[i + 1] != '\0') result += text[++i];
-    } else {
-      result += byte == '\\' ? '/' : text[i];
-    }
-  }
-  text = result;
 }

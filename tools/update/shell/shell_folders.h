@@ -22,14 +22,10 @@ struct ShellFolders {
 // created when missing; "C:/" when the documents folder cannot be found.
 std::string user_data_folder(ShellFolders& folders);
 
-// One query by folder id; empty text on any failure or when the answer names
-// no existing folder (the wide query is the second try).
-std::string folder_path(platform::ShellLibrary* library, int folder_id);
+// One query for a folder, with the system asked to create a missing one when
+// create is set; empty text on any failure or when the answer names no
+// existing folder (the wide query is the second try).
+std::string folder_path(platform::ShellLibrary* library, platform::UserFolder folder, bool create);
 
-// folder_path, and when that is empty, the documents folder (id 5).
-std::string folder_path_or_documents(platform::ShellLibrary* library, int folder_id);
-
-// Turns every backslash that is a character of its own into "/": a byte of
-// 0x80 or above starts a double-byte character and takes the next byte along
-// unchanged.
-void to_forward_slashes(std::string& text);
+// folder_path without creating, and when that is empty, the documents folder.
+std::string folder_path_or_documents(platform::ShellLibrary* library, platform::UserFolder folder);

@@ -1,0 +1,78 @@
+#include "run/own_release_guard.h"
+
+#include <vector>
+
+#include "config/update_config.h"
+#include "fs/path_text.h"
+#include "log/diagnostic_log.h"
+#include "platform/platform.h"
+
+namespace {
+
+using platform::EntryIdentity;
+
+// The entry at path and every folder above it, by identity, so that another
+// spelling of the same folder (letter case, short names, links) is still
+// recognised. Paths that cannot be examined add nothing.
+std::vector<EntryIdentity> path_and_ancestors(const std::string& path) {
+  std::vector<EntryIdentity> identities;
+  std::string current = platform::full_path(path.c_str());
+  while (!current.empty()) {
+    EntryIdentity identity;
+    if (platform::entry_identity(current.c_str(), &identity).ok()) identities.push_back(identity);
+    std::string trimmed = without_trailing_separators(current);
+    std::string::size_type cut = trimmed.find_last_of("/\\");
+    if (cut == std::string::npos) break;
+    std::string parent = trimmed.substr(0, cut + 1);  // keeps the separator: "/" and "C:\" are roots
+    if (parent == current) break;
+    current = parent;
+  }
+  return identities;
+}
+
+bool holds_any(const std::string& path, const std::vector<EntryIdentity>& protected_entries) {
+  EntryIdentity identity;
+  if (!platform::entry_identity(path.c_str(), &identity).ok()) return false;
+  for (const EntryIdentity& entry : protected_entries)
+    if (entry == identity) return true;
+  return false;
+}
+
+}  // namespace
+
+bool own_release_is_safe(const UpdateConfig& config, const std::string& log_path) {
+  std::vector<EntryIdentity> protected_entries;
+  for (const std::string& path : {config.config_path, log_path, config.unzip_folder()}) {
+    std::vector<EntryIdentity> more = path_and_ancestors(path);
+    protected_entries.insert(protected_entries.end(), more.begin(), more.end());
+  }
+
+  std::string backup_folder = config.app_path + "updateTemp/";
+  if (holds_any(backup_folder, protected_entries)) {
+    log_printf("Configuration refused, this entry holds the release, the configuration or the log: %s\n",
+               backup_folder.c_str());
+    return false;
+  }
+  // A listed name can hold them only when they lie inside the application
+  // folder: only then is every name looked at.
+  if (holds_any(config.app_path, protected_entries)) {
+    for (const std::string& name : config.file_names) {
+      if (leads_outside(name)) continue;  // refused on its own, touches nothing
+      std::string target = config.app_path + without_trailing_separators(name);
+      if (holds_any(target, protected_entries)) {
+        log_printf("Configuration refused, this entry holds the release, the configuration or the log: %s\n",
+                   target.c_str());
+        return false;
+      }
+    }
+  }
+  // A release that is the application folder, or holds it, would be copied
+  // into itself and then deleted with it.
+  std::vector<EntryIdentity> app_and_above = path_and_ancestors(config.app_path);
+  if (holds_any(config.unzip_folder(), app_and_above)) {
+    log_printf("Configuration refused, the release holds the application folder: %s\n",
+               config.unzip_folder().c_str());
+    return false;
+  }
+  return true;
+}
