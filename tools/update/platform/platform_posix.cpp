@@ -89,10 +89,19 @@ std::uint32_t attributes_of(const struct stat& status) {
 // the kernel where it can, by reading and writing where it cannot. size is
 // what the file held when it was opened; a call that copies nothing more then
 // confirms the end, as reading would.
-bool copy_content(int from, int to, off_t size) {
+// The last pair of file systems between which the kernel would not copy: the
+// copies of one folder all go between the same two, and each file need not
+// ask again.
+struct NoKernelCopy {
+  dev_t from = 0, to = 0;
+  bool known = false;
+} no_kernel_copy;
+
+bool copy_content(int from, int to, off_t size, dev_t from_device, dev_t to_device) {
   constexpr size_t kChunk = 1 << 30;
   off_t done = 0;
-  for (;;) {
+  bool kernel_copy = !(no_kernel_copy.known && no_kernel_copy.from == from_device && no_kernel_copy.to == to_device);
+  while (kernel_copy) {
     size_t wanted = done < size ? static_cast<size_t>(size - done) : 64 * 1024;
     if (wanted > kChunk) wanted = kChunk;
     ssize_t n = copy_file_range(from, nullptr, to, nullptr, wanted, 0);
@@ -103,7 +112,9 @@ bool copy_content(int from, int to, off_t size) {
     if (n == 0) return true;  // the end of the file
     if (errno == EINTR) continue;
     if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-    break;  // no in-kernel copy between these two: read and write the rest
+    // No in-kernel copy between these two: read and write the rest.
+    if (done == 0) no_kernel_copy = {from_device, to_device, true};
+    break;
   }
   if (lseek(from, done, SEEK_SET) < 0 || lseek(to, done, SEEK_SET) < 0) return false;
   char buffer[64 * 1024];
@@ -166,7 +177,7 @@ bool copy_regular_file(const char* from, const char* to, bool exclusive) {
   // has the source's permission bits no change of them: each call is made only
   // where it changes something, since a folder copy makes them per file.
   bool ok = (existing.st_size == 0 || ftruncate(target, 0) == 0) &&
-            copy_content(source, target, status.st_size);
+            copy_content(source, target, status.st_size, status.st_dev, existing.st_dev);
   struct timespec times[2] = {status.st_atim, status.st_mtim};
   if (ok && (existing.st_mode & 07777) != (status.st_mode & 07777))
     ok = fchmod(target, status.st_mode & 07777) == 0;
