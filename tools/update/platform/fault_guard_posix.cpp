@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/catch_all.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -45,15 +46,6 @@ void restore_fault_handlers() {
     sigaction(kFaultSignals[i], &saved_actions[i], nullptr);
 }
 
-// Kept apart from the jump point so that no C++ handler shares its frame.
-__attribute__((noinline)) bool call_catching(void (*body)(void*), void* context) {
-  try {
-    body(context);
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
 
 }  // namespace
 

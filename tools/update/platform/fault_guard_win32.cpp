@@ -1,6 +1,7 @@
 // The fault guard on Windows: processor faults become a return from the guard.
 #include <windows.h>
 
+#include "platform/catch_all.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -58,14 +59,6 @@ EXCEPTION_DISPOSITION NTAPI on_fault(EXCEPTION_RECORD* record, void* establisher
   return ExceptionContinueExecution;
 }
 
-__attribute__((noinline)) bool call_catching(void (*body)(void*), void* context) {
-  try {
-    body(context);
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
 
 }  // namespace
 
