@@ -12,15 +12,26 @@ constexpr unsigned kNtPlatformId = 2;
 // thread of the run, so no lock.
 bool platform_known = false;
 bool platform_is_nt = false;
+bool platform_is_windows = false;
+
+void know_platform() {
+  if (platform_known) return;
+  unsigned platform_id = 0;
+  platform_is_windows = platform::query_platform_id(&platform_id);
+  platform_is_nt = platform_is_windows && platform_id == kNtPlatformId;
+  platform_known = true;
+}
 
 }  // namespace
 
 bool is_nt_platform() {
-  if (platform_known) return platform_is_nt;
-  unsigned platform_id = 0;
-  platform_is_nt = platform::query_platform_id(&platform_id) && platform_id == kNtPlatformId;
-  platform_known = true;
+  know_platform();
   return platform_is_nt;
+}
+
+bool has_restart_moves() {
+  know_platform();
+  return platform_is_windows;
 }
 
 namespace {
@@ -59,10 +70,12 @@ MoveOutcome replace_at_restart(const char* target, const char* backup, const cha
   // the restart (the backup path is taken, say, by the same request made
   // twice), the second finds the name still held and is skipped too, so that
   // no version is ever overwritten.
-  request = platform::move_entry_at_restart(target, backup, false);
-  if (!request.ok()) return deferred_or_failed(request, request, why);
+  if (backup) {
+    request = platform::move_entry_at_restart(target, backup, false);
+    if (!request.ok()) return deferred_or_failed(request, request, why);
+  }
   request = platform::move_entry_at_restart(source, target, false);
-  if (request.ok()) return MoveOutcome::deferred;
+  if (request.ok() || !backup) return deferred_or_failed(request, request, why);
   // Not looked at: should even this request fail, the restart moves the old
   // version into the backup folder and leaves the name empty until the next
   // update; the caller's failure line stands.

@@ -27,9 +27,11 @@ MoveOutcome move_or_defer(const char* source, const char* target, platform::Stat
 // On the NT line two pending moves, in this order: target to backup, then
 // source to target, neither replacing what it finds (the same request made
 // twice then does no harm); should the second not be taken, a third moves the
-// old version back, so that the restart never leaves the name empty. On Windows 9x
-// a line in wininit.ini, which replaces target without a backup (the backup
-// path has no short form before it exists). deferred, or failed with the
+// old version back, so that the restart never leaves the name empty. A null
+// backup means there is no old version: only the second move is asked for.
+// On Windows 9x a line in wininit.ini, which replaces target without a backup
+// (the backup path has no short form before it exists). Source must lie on
+// target's volume: no restart crosses volumes. deferred, or failed with the
 // reason in *why (Linux has no such service).
 MoveOutcome replace_at_restart(const char* target, const char* backup, const char* source, platform::Status* why);
 
@@ -37,3 +39,7 @@ MoveOutcome replace_at_restart(const char* target, const char* backup, const cha
 // the answer is kept for the life of the process. A query that fails counts
 // as not the NT line.
 bool is_nt_platform();
+
+// True where the system carries out moves at its next start (both lines of
+// Windows); Linux has no such service. Asked with is_nt_platform's query.
+bool has_restart_moves();

@@ -26,6 +26,7 @@ enum class Failure {
   not_supported,  // this system has no such service
   fault,          // a C++ exception or a processor fault cut the work short
   mount_point,    // another file system is mounted there, and it is left alone
+  other_volume,   // a rename cannot reach from one volume (file system) to the other
   other,
 };
 
@@ -132,9 +133,16 @@ Status remove_folder(const char* path);
 // Removes a link itself, whatever it points to.
 Status remove_link(const char* path);
 
-// MoveFileA: moves a file or a folder now. Never replaces an existing target.
-// A file is copied and then removed when the move crosses volumes.
+// Renames a file or a folder now, in one step. Never replaces an existing
+// target, and never copies: a move from one volume (file system) to another
+// fails with Failure::other_volume, so that no name is ever half written.
 Status move_entry(const char* from, const char* to);
+
+// Whether a rename can reach from the one existing path to the other: both
+// lie on one volume (file system). False when either cannot be examined; a
+// volume mounted in a folder may still make a rename between the two fail
+// with Failure::other_volume.
+bool same_volume(const char* a, const char* b);
 
 // Moves a new folder into its place in one step, where that gives the same
 // result as copying it: on POSIX a rename keeps modes, times, ownership and
@@ -143,12 +151,18 @@ Status move_entry(const char* from, const char* to);
 // the security settings of the release's folder instead of inheriting those
 // of the application folder, as a copy does.
 Status move_folder_into_place(const char* from, const char* to);
+// Whether move_folder_into_place can succeed on this system at all.
+bool moves_folders_into_place();
 
 // MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT, and MOVEFILE_REPLACE_EXISTING
 // when replace_existing: asks the system to make the move at its next start;
 // without replace_existing the move is skipped then if to exists.
 // Failure::not_supported where the system has no such service (POSIX).
 Status move_entry_at_restart(const char* from, const char* to, bool replace_existing);
+// MoveFileExA with a null target and MOVEFILE_DELAY_UNTIL_REBOOT: the system
+// deletes the file at its next start. Failure::not_supported where there is no
+// such service.
+Status delete_at_restart(const char* path);
 
 // Puts the file new_file in the place of file in one step where the system
 // can (a rename that replaces), so that file is never half written; where it

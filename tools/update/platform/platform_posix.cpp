@@ -43,6 +43,7 @@ Failure failure_of(int error) {
     case EROFS:
       return Failure::denied;
     case ENAMETOOLONG: return Failure::too_long;
+    case EXDEV: return Failure::other_volume;
     case ENOSYS:
     case EOPNOTSUPP:
       return Failure::not_supported;
@@ -136,10 +137,9 @@ bool copy_content(int from, int to, off_t size, dev_t from_device, dev_t to_devi
   }
 }
 
-// Copies a regular file with its permission bits and times. exclusive: the
-// target must not exist yet (the copy half of a move). Both ends are opened
+// Copies a regular file with its permission bits and times. Both ends are opened
 // non-blocking so that a FIFO or device is refused at once instead of waiting.
-bool copy_regular_file(const char* from, const char* to, bool exclusive) {
+bool copy_regular_file(const char* from, const char* to) {
   int source = open(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (source < 0) return false;
   struct stat status;
@@ -154,8 +154,7 @@ bool copy_regular_file(const char* from, const char* to, bool exclusive) {
     errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
     return false;
   }
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (exclusive ? O_EXCL : 0);
-  int target = open(to, flags, status.st_mode & 07777);
+  int target = open(to, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, status.st_mode & 07777);
   if (target < 0) {
     int error = errno;
     close(source);
@@ -321,7 +320,7 @@ void close_folder(FolderSearch* search) {
   delete search;
 }
 
-Status copy_file(const char* from, const char* to) { return status_of(copy_regular_file(from, to, false)); }
+Status copy_file(const char* from, const char* to) { return status_of(copy_regular_file(from, to)); }
 
 Status copy_link(const char* from, const char* to) {
   char target[PATH_MAX];
@@ -368,38 +367,20 @@ namespace {
 
 bool move_now(const char* from, const char* to) {
   if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
-  if (errno == EINVAL || errno == ENOSYS) {
-    // A file system without no-replace renames: test, then rename.
-    struct stat status;
-    if (lstat(to, &status) == 0) {
-      errno = EEXIST;
-      return false;
-    }
-    return rename(from, to) == 0;
-  }
-  if (errno != EXDEV) return false;
-  // Across file systems a file is copied and then removed, a link made anew
-  // and then removed; a folder is not moved.
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without no-replace renames: test, then rename.
   struct stat status;
-  if (lstat(from, &status) != 0) return false;
-  if (S_ISLNK(status.st_mode)) {
-    char target[PATH_MAX];
-    ssize_t length = readlink(from, target, sizeof target - 1);
-    if (length < 0) return false;
-    target[length] = '\0';
-    if (symlink(target, to) != 0) return false;
-  } else if (!S_ISREG(status.st_mode)) {
-    errno = EXDEV;
-    return false;
-  } else if (!copy_regular_file(from, to, true)) {
+  if (lstat(to, &status) == 0) {
+    errno = EEXIST;
     return false;
   }
-  if (unlink(from) != 0) {
-    int error = errno;
-    unlink(to);
-    errno = error;
-    return false;
-  }
+  return rename(from, to) == 0;
+}
+
+bool device_of(const char* path, dev_t* device) {
+  struct stat status;
+  if (stat(path, &status) != 0) return false;
+  *device = status.st_dev;
   return true;
 }
 
@@ -407,11 +388,18 @@ bool move_now(const char* from, const char* to) {
 
 Status move_entry(const char* from, const char* to) { return status_of(move_now(from, to)); }
 
-Status move_folder_into_place(const char* from, const char* to) {
-  return status_of(renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0);
+bool same_volume(const char* a, const char* b) {
+  dev_t first, second;
+  return device_of(a, &first) && device_of(b, &second) && first == second;
 }
 
+Status move_folder_into_place(const char* from, const char* to) { return status_of(move_now(from, to)); }
+
+bool moves_folders_into_place() { return true; }
+
 Status move_entry_at_restart(const char*, const char*, bool) { return Status{Failure::not_supported, ENOSYS}; }
+
+Status delete_at_restart(const char*) { return Status{Failure::not_supported, ENOSYS}; }
 
 Status swap_in_file(const char* new_file, const char* file) { return status_of(rename(new_file, file) == 0); }
 

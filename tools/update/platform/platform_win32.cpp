@@ -31,6 +31,7 @@ Failure failure_of(DWORD error) {
     case ERROR_WRITE_PROTECT:
       return Failure::denied;
     case ERROR_FILENAME_EXCED_RANGE: return Failure::too_long;
+    case ERROR_NOT_SAME_DEVICE: return Failure::other_volume;
     case ERROR_CALL_NOT_IMPLEMENTED:
     case ERROR_NOT_SUPPORTED:
       return Failure::not_supported;
@@ -172,7 +173,46 @@ Status remove_link(const char* path) {
   return status_of(DeleteFileA(path));
 }
 
-Status move_entry(const char* from, const char* to) { return status_of(MoveFileA(from, to)); }
+namespace {
+
+// The root of a path's volume as its full path names it, in one letter case:
+// "C:\" or "\\server\share\". Empty when it cannot be told.
+std::string volume_root(const char* path) {
+  std::string full = full_path(path);
+  for (char& c : full)
+    if (c == '/') c = '\\';
+  std::string root;
+  if (full.size() >= 3 && full[1] == ':' && full[2] == '\\') {
+    root = full.substr(0, 3);
+  } else if (full.compare(0, 2, "\\\\") == 0) {
+    std::string::size_type server_end = full.find('\\', 2);
+    if (server_end == std::string::npos) return std::string();
+    std::string::size_type share_end = full.find('\\', server_end + 1);
+    root = share_end == std::string::npos ? full + "\\" : full.substr(0, share_end + 1);
+  }
+  for (char& c : root)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return root;
+}
+
+}  // namespace
+
+bool same_volume(const char* a, const char* b) {
+  std::string first = volume_root(a);
+  return !first.empty() && first == volume_root(b);
+}
+
+Status move_entry(const char* from, const char* to) {
+  // Without MOVEFILE_COPY_ALLOWED the NT line only renames: a move to another
+  // volume fails instead of copying at the new name.
+  if (MoveFileExA(from, to, 0)) return kOk;
+  Status moved = last_error();
+  if (moved.failure != Failure::not_supported) return moved;
+  // Windows 9x has no MoveFileExA, and its MoveFileA copies a file to another
+  // drive: it is only asked for a move within one.
+  if (!same_volume(from, to)) return Status{Failure::other_volume, ERROR_NOT_SAME_DEVICE};
+  return status_of(MoveFileA(from, to));
+}
 
 // A moved tree keeps the security settings it had in the release; a copy
 // takes those of the application folder, which is what an installed
@@ -181,9 +221,15 @@ Status move_folder_into_place(const char*, const char*) {
   return Status{Failure::not_supported, ERROR_NOT_SUPPORTED};
 }
 
+bool moves_folders_into_place() { return false; }
+
 Status move_entry_at_restart(const char* from, const char* to, bool replace_existing) {
   DWORD flags = MOVEFILE_DELAY_UNTIL_REBOOT | (replace_existing ? MOVEFILE_REPLACE_EXISTING : 0);
   return status_of(MoveFileExA(from, to, flags));
+}
+
+Status delete_at_restart(const char* path) {
+  return status_of(MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
 }
 
 Status swap_in_file(const char* new_file, const char* file) {

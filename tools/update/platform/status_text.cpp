@@ -13,6 +13,7 @@ std::string describe_without_code(Failure failure) {
     case Failure::not_supported: return "not supported here";
     case Failure::fault: return "cut short by a fault";
     case Failure::mount_point: return "another file system is mounted there";
+    case Failure::other_volume: return "not the same volume";
     case Failure::other: break;
   }
   return "failed";

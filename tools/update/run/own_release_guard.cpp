@@ -6,6 +6,7 @@
 #include "fs/path_text.h"
 #include "log/diagnostic_log.h"
 #include "platform/platform.h"
+#include "run/replace_entry.h"
 
 namespace {
 
@@ -40,18 +41,20 @@ bool holds_any(const std::string& path, const std::vector<EntryIdentity>& protec
 
 }  // namespace
 
-bool own_release_is_safe(const UpdateConfig& config, const std::string& log_path) {
+bool own_release_is_safe(const UpdateConfig& config, const PassFolders& folders, const std::string& log_path) {
   std::vector<EntryIdentity> protected_entries;
   for (const std::string& path : {config.config_path, log_path, config.unzip_folder()}) {
     std::vector<EntryIdentity> more = path_and_ancestors(path);
     protected_entries.insert(protected_entries.end(), more.begin(), more.end());
   }
 
-  std::string backup_folder = config.app_path + "updateTemp/";
-  if (holds_any(backup_folder, protected_entries)) {
-    log_printf("Configuration refused, this entry holds the release, the configuration or the log: %s\n",
-               backup_folder.c_str());
-    return false;
+  // The folders of the update's own are emptied or filled by the pass.
+  for (const std::string* own : {&folders.backup, &folders.stage, &folders.pending}) {
+    if (holds_any(*own, protected_entries)) {
+      log_printf("Configuration refused, this entry holds the release, the configuration or the log: %s\n",
+                 own->c_str());
+      return false;
+    }
   }
   // A listed name can hold them only when they lie inside the application
   // folder: only then is every name looked at.

@@ -7,8 +7,9 @@
 #include <string>
 
 struct UpdateConfig;
+struct PassFolders;
 
-// Checks the configuration before anything is touched. Logs the refusal line
-// and returns false when the run must change nothing. log_path: the log file
-// of the run (checked whether or not the log is on).
-bool own_release_is_safe(const UpdateConfig& config, const std::string& log_path);
+// Checks the configuration and the pass's folders before anything is touched.
+// Logs the refusal line and returns false when the run must change nothing.
+// log_path: the log file of the run (checked whether or not the log is on).
+bool own_release_is_safe(const UpdateConfig& config, const PassFolders& folders, const std::string& log_path);

@@ -15,6 +15,12 @@ namespace {
 using platform::Failure;
 using platform::Status;
 
+// The folders of the update's own in the application folder. No listed name
+// may lead into them.
+const char* const kBackupFolder = "updateTemp/";
+const char* const kStageFolder = "updateStage/";
+const char* const kPendingFolder = "updatePending/";
+
 // What stands at a path; links are not followed. A device or pipe in the
 // release is moved like a file.
 enum class Kind { missing, file, folder, link };
@@ -29,9 +35,9 @@ Kind kind_of(const std::string& path) {
 
 // Where the old version of a name is while its new one goes in.
 enum class OldVersion {
-  none,         // the name is new
-  backed_up,    // moved into the backup folder now
-  still_there,  // could not be moved now (in use): still at its name
+  none,       // the name is new
+  backed_up,  // moved into the backup folder now
+  in_use,     // could not be moved now (a sharing violation): still at its name
 };
 
 // One name's paths, all without trailing separators.
@@ -39,7 +45,8 @@ struct Entry {
   std::string source;  // the new version, in the release
   std::string target;  // the name in the application folder
   std::string backup;  // the old version's place in the backup folder
-  Kind old_kind;       // unknown until asked for
+  Kind new_kind;
+  Kind old_kind;  // unknown until asked for
   bool old_known;
 };
 
@@ -53,6 +60,18 @@ Kind old_kind(Entry& entry) {
   return entry.old_kind;
 }
 
+// The new version on its way in: the release's own entry, or a whole copy of
+// it in the stage folder.
+struct Incoming {
+  std::string path;
+  bool staged;
+};
+
+// How a swap ended: done (its outcome line is written), or undone because the
+// release's entry cannot be renamed to the name after all (a volume is
+// mounted in the application folder), so that a staged copy must go in.
+enum class Swap { done, needs_copy };
+
 const char* text(const std::string& s) { return s.c_str(); }
 
 // The reason text of a failure, for the end of its log line.
@@ -65,14 +84,90 @@ bool same_entry(const std::string& a, const std::string& b) {
          first == second;
 }
 
+// Whether a listed name leads into one of the update's own folders (in any
+// letter case: Windows names are case-blind).
+bool is_update_folder(const std::string& name) {
+  std::string first = name.substr(0, name.find_first_of("/\\"));
+  for (const char* folder : {kBackupFolder, kStageFolder, kPendingFolder}) {
+    std::string own = without_trailing_separators(folder);
+    if (first.size() != own.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; same && i < own.size(); ++i) {
+      char c = first[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      char o = own[i];
+      if (o >= 'A' && o <= 'Z') o = static_cast<char>(o - 'A' + 'a');
+      same = c == o;
+    }
+    if (same) return true;
+  }
+  return false;
+}
+
+void log_copy_failed(const Entry& entry, bool is_folder, const Status& reason) {
+  if (is_folder)
+    log_printf("Copy folder failed: %s/ (%s)\n", text(entry.source), text(why(reason)));
+  else
+    log_printf("Copy file failed: %s (%s)\n", text(entry.source), text(why(reason)));
+}
+
+// A name in a folder of the pass's own that nothing stands at yet.
+std::string unused_name(const std::string& folder, unsigned* counter) {
+  std::string path;
+  do path = folder + std::to_string(++*counter);
+  while (platform::file_attributes(path.c_str()) != platform::kInvalidAttributes);
+  return path;
+}
+
+// Copies the new version to path: a folder's whole tree, a link as the link
+// where the system has links of its own, else the file.
+Status copy_new_version(const Entry& entry, bool is_folder, const std::string& path) {
+  if (is_folder) {
+    Status copied = platform::create_folder(path.c_str());
+    if (copied.ok()) copy_folder_tree((entry.source + "/").c_str(), (path + "/").c_str(), &copied);
+    return copied;
+  }
+  if (entry.new_kind == Kind::link) {
+    Status linked = platform::copy_link(entry.source.c_str(), path.c_str());
+    if (linked.failure != Failure::not_supported) return linked;
+  }
+  return platform::copy_file(entry.source.c_str(), path.c_str());
+}
+
+// Copies the new version into the stage folder, on the application's volume,
+// and makes it whole there: every byte, the modes and the times, while the
+// old version stays at its name. False, with the failure line, when it
+// cannot; the partial copy is then removed.
+bool stage(PassFolders& folders, const Entry& entry, bool is_folder, Incoming* incoming) {
+  Status copied = platform::create_folder(folders.stage.c_str());
+  if (copied.failure == Failure::exists) copied = platform::kOk;
+  std::string staged;
+  if (copied.ok()) {
+    staged = unused_name(folders.stage, &folders.staged);
+    copied = copy_new_version(entry, is_folder, staged);
+  }
+  if (copied.ok()) {
+    *incoming = {staged, true};
+    return true;
+  }
+  // Not looked at: what stays is removed with the stage folder at the end of
+  // the run, whose line says so when it cannot be.
+  if (!staged.empty() && is_folder)
+    delete_folder_tree((staged + "/").c_str());
+  else if (!staged.empty())
+    platform::delete_file(staged.c_str());
+  log_copy_failed(entry, is_folder, copied);
+  return false;
+}
+
 // Moves the old entry into the backup folder. The move is tried first: for
 // the usual name it is all the work there is, and only when it fails is the
 // system asked why (no old entry; the backup path's folder missing). A folder
 // on either side moves now or not at all: moved at the restart, a folder
-// would take the new files copied into it along into the backup. A file that
-// cannot be moved now stays for the restart. False, with the log line, when
-// the name must stay as it is.
-bool back_up(Entry& entry, bool new_is_folder, OldVersion* old_version, Status* backup_failure) {
+// would take the new files copied into it along into the backup. A file in
+// use (a sharing violation) stays for the restart; any other failure leaves
+// the name as it is. False, with the log line, when the name must stay.
+bool back_up(Entry& entry, bool new_is_folder, OldVersion* old_version, Status* in_use) {
   Status moved = platform::move_entry(entry.target.c_str(), entry.backup.c_str());
   if (!moved.ok() && moved.failure == Failure::not_found) {
     if (old_kind(entry) == Kind::missing) return true;  // a new name: nothing to back up
@@ -88,7 +183,8 @@ bool back_up(Entry& entry, bool new_is_folder, OldVersion* old_version, Status* 
     *old_version = OldVersion::backed_up;
     return true;
   }
-  if (old_kind(entry) != Kind::folder && !new_is_folder) {
+  const bool folder_involved = old_kind(entry) == Kind::folder || new_is_folder;
+  if (moved.failure == Failure::in_use && !folder_involved && has_restart_moves()) {
     // Moved at the restart instead: the backup path's folder must be there
     // by then.
     Status made = make_parent_folders(entry.backup);
@@ -96,11 +192,11 @@ bool back_up(Entry& entry, bool new_is_folder, OldVersion* old_version, Status* 
       log_printf("Backup failed, not replaced: %s (%s)\n", text(entry.target), text(why(made)));
       return false;
     }
-    *old_version = OldVersion::still_there;
-    *backup_failure = moved;
+    *old_version = OldVersion::in_use;
+    *in_use = moved;
     return true;
   }
-  if (moved.failure == Failure::in_use)
+  if (moved.failure == Failure::in_use && folder_involved)
     log_printf("Folder in use, not replaced: %s (%s)\n", text(entry.target), text(why(moved)));
   else
     log_printf("Backup failed, not replaced: %s (%s)\n", text(entry.target), text(why(moved)));
@@ -108,30 +204,56 @@ bool back_up(Entry& entry, bool new_is_folder, OldVersion* old_version, Status* 
 }
 
 // Moves the old version back from the backup folder after its new version
-// could not be put in place. False, with the line that says where the old
-// version is, when it cannot.
+// could not be put in place. Where that fails too, the NT line moves it back
+// at the restart; elsewhere the line names where it is. False when it is not
+// back at its name now.
 bool put_back(const Entry& entry) {
   Status back = platform::move_entry(entry.backup.c_str(), entry.target.c_str());
   if (back.ok()) return true;
-  log_printf("Old version not put back, it is in: %s (%s)\n", text(entry.backup), text(why(back)));
+  if (is_nt_platform() && platform::move_entry_at_restart(entry.backup.c_str(), entry.target.c_str(), false).ok())
+    log_printf("Old version put back at the restart: %s (%s)\n", text(entry.backup), text(why(back)));
+  else
+    log_printf("Old version not put back, it is in: %s (%s)\n", text(entry.backup), text(why(back)));
   return false;
 }
 
-// The name is replaced at the next restart, old version to the backup first,
-// where the system can; otherwise it stays as it is.
-void replace_file_at_restart(const Entry& entry, const Status& failure_now, bool backup_failed_now) {
+// The name is replaced at the next restart, its old version (if any) moved to
+// the backup first, where the system can; otherwise it stays as it is. A
+// restart move never crosses volumes, and the stage folder is emptied when
+// the run ends: a staged copy waits in the pending folder, which no run
+// empties, and is deleted at the restart should its move not be made.
+void replace_file_at_restart(PassFolders& folders, const Entry& entry, const Incoming& incoming,
+                             OldVersion old_version, const Status& failure_now) {
   Status request = platform::kOk;
-  if (replace_at_restart(entry.target.c_str(), entry.backup.c_str(), entry.source.c_str(), &request) ==
-      MoveOutcome::deferred) {
+  std::string from = incoming.path;
+  if (incoming.staged && has_restart_moves()) {
+    request = platform::create_folder(folders.pending.c_str());
+    if (request.failure == Failure::exists) request = platform::kOk;
+    // The pending folder's names are never used twice: an earlier run's copy
+    // may wait there for the same restart.
+    unsigned counter = 0;
+    if (request.ok()) from = unused_name(folders.pending, &counter);
+    if (request.ok()) request = platform::move_entry(incoming.path.c_str(), from.c_str());
+    if (!request.ok()) {
+      log_copy_failed(entry, false, request);
+      return;
+    }
+  }
+  const char* backup = old_version == OldVersion::none ? nullptr : entry.backup.c_str();
+  if (has_restart_moves() &&
+      replace_at_restart(entry.target.c_str(), backup, from.c_str(), &request) == MoveOutcome::deferred) {
+    // Not looked at: without it, a copy whose move is skipped at the restart
+    // stays in the pending folder, which harms nothing.
+    if (incoming.staged && is_nt_platform()) platform::delete_at_restart(from.c_str());
     log_printf("Copy file at restart: %s\n", text(entry.source));
     return;
   }
   // Without a restart service the reason is what failed now.
-  const Status& reason = request.failure == Failure::not_supported ? failure_now : request;
-  if (backup_failed_now)
+  const Status& reason = has_restart_moves() ? request : failure_now;
+  if (old_version == OldVersion::in_use)
     log_printf("Backup failed, not replaced: %s (%s)\n", text(entry.target), text(why(reason)));
   else
-    log_printf("Copy file failed: %s (%s)\n", text(entry.source), text(why(reason)));
+    log_copy_failed(entry, false, reason);
 }
 
 // The folder that holds the name, created when missing. Names of one folder
@@ -146,43 +268,6 @@ Status make_target_parent(PassFolders& folders, const Entry& entry) {
   return made;
 }
 
-void put_file(PassFolders& folders, Entry& entry, OldVersion old_version, const Status& backup_failure) {
-  if (old_version == OldVersion::still_there) {
-    replace_file_at_restart(entry, backup_failure, true);
-    return;
-  }
-  // A new file below a sub-folder the application does not have yet needs
-  // that folder, or it could never be put in place.
-  Status placed = make_target_parent(folders, entry);
-  if (old_version == OldVersion::none) {
-    // Nothing to put back: a move at the restart leaves no name empty now.
-    MoveOutcome outcome = placed.ok() ? move_or_defer(entry.source.c_str(), entry.target.c_str(), &placed)
-                                      : MoveOutcome::failed;
-    if (outcome == MoveOutcome::moved)
-      log_printf("Copy file: %s\n", text(entry.source));
-    else if (outcome == MoveOutcome::deferred)
-      log_printf("Copy file at restart: %s\n", text(entry.source));
-    else
-      log_printf("Copy file failed: %s (%s)\n", text(entry.source), text(why(placed)));
-    return;
-  }
-  if (placed.ok()) placed = platform::move_entry(entry.source.c_str(), entry.target.c_str());
-  if (placed.ok()) {
-    log_printf("Copy file: %s\n", text(entry.source));
-    return;
-  }
-  // The old version goes back before anything else, so that the name is
-  // never left empty; a file then waits for the restart like one in use.
-  if (!put_back(entry)) {
-    log_printf("Copy file failed: %s (%s)\n", text(entry.source), text(why(placed)));
-    return;
-  }
-  if (old_kind(entry) == Kind::folder)  // asked now that it is back in its place
-    log_printf("Copy file failed: %s (%s)\n", text(entry.source), text(why(placed)));
-  else
-    replace_file_at_restart(entry, placed, false);
-}
-
 // Deletes the source of a replaced folder from the release. The tree is first
 // moved into the pass's set-aside folder: a run cut short while deleting then
 // leaves a partial tree only there, which no listed name reaches and the next
@@ -192,39 +277,90 @@ void delete_source_folder(PassFolders& folders, const std::string& source) {
   if (!make_folder(folders.set_aside.c_str())) return;  // not looked at: the source stays whole
   std::string aside = folders.set_aside + std::to_string(++folders.sources_set_aside);
   if (!platform::move_entry(source.c_str(), aside.c_str()).ok()) return;  // as above
-  // Not looked at: what cannot be deleted stays in the set-aside folder, and
-  // the application folder already holds the new tree.
+  // Not looked at: what cannot be deleted stays in the set-aside folder, which
+  // the end of the run empties, and the application already holds the new tree.
   delete_folder_tree((aside + "/").c_str());
 }
 
-// Puts the new folder in the name's place: with one rename where that gives
-// the same result as a copy (the release on the application's file system,
-// on POSIX), else by a copy whose source is then deleted. On failure the
-// partial copy goes and the old version comes back.
-void put_folder(PassFolders& folders, const Entry& entry, OldVersion old_version) {
-  std::string source = entry.source + "/";
-  std::string target = entry.target + "/";
-  // Every missing level above the name first, then the name's own folder:
-  // a folder that cannot be made is a copy that failed.
-  Status copied = make_parent_folders(entry.target);
-  if (copied.ok() && platform::move_folder_into_place(entry.source.c_str(), entry.target.c_str()).ok()) {
-    log_printf("Copy folder: %s\n", text(source));
-    return;
+// Deletes the source of a file whose copy went in. Not looked at: a source
+// that stays is a whole copy of what now stands at the name.
+void delete_source_file(const Entry& entry) {
+  platform::set_normal_attributes(entry.source.c_str());
+  if (entry.new_kind == Kind::link)
+    platform::remove_link(entry.source.c_str());
+  else
+    platform::delete_file(entry.source.c_str());
+}
+
+// Puts the new file in the name's place: the old version into the backup,
+// then the new one in with one rename. When that rename fails, the old
+// version goes back before anything else; a new file in use (a scanner holds
+// it) then waits for the restart like an old one in use.
+Swap swap_file(PassFolders& folders, Entry& entry, const Incoming& incoming) {
+  OldVersion old_version = OldVersion::none;
+  Status in_use = platform::kOk;
+  if (!back_up(entry, false, &old_version, &in_use)) return Swap::done;
+  if (old_version == OldVersion::in_use) {
+    replace_file_at_restart(folders, entry, incoming, old_version, in_use);
+    return Swap::done;
   }
-  if (copied.ok()) copied = make_parent_folders(target);
-  if (copied.ok() && copy_folder_tree(source.c_str(), target.c_str(), &copied) == 1) {
-    delete_source_folder(folders, entry.source);
-    log_printf("Copy folder: %s\n", text(source));
-    return;
+  // A new file below a sub-folder the application does not have yet needs
+  // that folder, or it could never be put in place.
+  Status placed = make_target_parent(folders, entry);
+  if (placed.ok()) placed = platform::move_entry(incoming.path.c_str(), entry.target.c_str());
+  if (placed.ok()) {
+    if (incoming.staged) delete_source_file(entry);
+    log_printf("Copy file: %s\n", text(entry.source));
+    return Swap::done;
   }
-  // The release keeps the whole new folder: its source is deleted only after
-  // a whole copy.
-  log_printf("Copy folder failed: %s (%s)\n", text(source), text(why(copied)));
-  Status removed = platform::kOk;
-  if (kind_of(entry.target) == Kind::folder && delete_folder_tree(target.c_str(), &removed) != 1 &&
-      old_version != OldVersion::backed_up)
-    log_printf("Partial copy not removed: %s (%s)\n", text(target), text(why(removed)));
-  if (old_version == OldVersion::backed_up) put_back(entry);
+  if (old_version == OldVersion::backed_up && !put_back(entry)) {
+    log_copy_failed(entry, false, placed);
+    return Swap::done;
+  }
+  if (placed.failure == Failure::other_volume && !incoming.staged) return Swap::needs_copy;
+  // The old entry is asked for now that it is back in its place.
+  if (placed.failure == Failure::in_use && (old_version == OldVersion::none || old_kind(entry) != Kind::folder))
+    replace_file_at_restart(folders, entry, incoming, old_version, placed);
+  else
+    log_copy_failed(entry, false, placed);
+  return Swap::done;
+}
+
+// Puts the new folder in the name's place: the old version into the backup,
+// then the new one in with one rename, from the release or from the stage
+// folder. When that rename fails, the old version goes back.
+Swap swap_folder(PassFolders& folders, Entry& entry, const Incoming& incoming) {
+  OldVersion old_version = OldVersion::none;
+  Status unused = platform::kOk;
+  if (!back_up(entry, true, &old_version, &unused)) return Swap::done;
+  Status placed = make_parent_folders(entry.target);
+  if (placed.ok())
+    placed = incoming.staged ? platform::move_entry(incoming.path.c_str(), entry.target.c_str())
+                             : platform::move_folder_into_place(incoming.path.c_str(), entry.target.c_str());
+  if (placed.ok()) {
+    if (incoming.staged) delete_source_folder(folders, entry.source);
+    log_printf("Copy folder: %s/\n", text(entry.source));
+    return Swap::done;
+  }
+  if (old_version == OldVersion::backed_up && !put_back(entry)) {
+    log_copy_failed(entry, true, placed);
+    return Swap::done;
+  }
+  if (placed.failure == Failure::other_volume && !incoming.staged) return Swap::needs_copy;
+  log_copy_failed(entry, true, placed);
+  return Swap::done;
+}
+
+// The new version goes in with one rename from the release where a rename
+// reaches the application (and, for a folder, where a moved tree is what a
+// copy would be); otherwise, or when that rename finds another volume after
+// all, it is staged whole first.
+void put_new_version(PassFolders& folders, Entry& entry, bool is_folder) {
+  Swap (*swap)(PassFolders&, Entry&, const Incoming&) = is_folder ? swap_folder : swap_file;
+  Incoming incoming = {entry.source, false};
+  const bool by_rename = folders.release_on_app_volume && (!is_folder || folders.folders_move);
+  if (by_rename && swap(folders, entry, incoming) == Swap::done) return;
+  if (stage(folders, entry, is_folder, &incoming)) swap(folders, entry, incoming);
 }
 
 }  // namespace
@@ -233,14 +369,25 @@ PassFolders pass_folders(const UpdateConfig& config) {
   PassFolders folders;
   folders.app = config.app_path;
   folders.unzip = config.unzip_folder();
-  folders.backup = config.app_path + "updateTemp/";
+  folders.backup = config.app_path + kBackupFolder;
+  folders.stage = config.app_path + kStageFolder;
+  folders.pending = config.app_path + kPendingFolder;
   folders.set_aside = config.update_temp_path + "deleteTemp/";
+  // An empty path is the current folder.
+  const char* app = folders.app.empty() ? "." : folders.app.c_str();
+  const char* unzip = folders.unzip.c_str();
+  folders.release_on_app_volume = platform::same_volume(unzip, app);
+  folders.folders_move = platform::moves_folders_into_place();
   return folders;
 }
 
 void replace_name(PassFolders& folders, const std::string& configured_name) {
   if (leads_outside(configured_name)) {
     log_printf("Name refused, it leads outside the application folder: %s\n", text(configured_name));
+    return;
+  }
+  if (is_update_folder(configured_name)) {
+    log_printf("Name refused, it is a folder of the update's own: %s\n", text(configured_name));
     return;
   }
   std::string name = without_trailing_separators(configured_name);
@@ -250,10 +397,10 @@ void replace_name(PassFolders& folders, const std::string& configured_name) {
   }
   Entry entry;
   entry.source = folders.unzip + name;
-  Kind new_kind = kind_of(entry.source);
-  if (new_kind == Kind::missing) return;  // not part of this release
+  entry.new_kind = kind_of(entry.source);
+  if (entry.new_kind == Kind::missing) return;  // not part of this release
   // A name written as a folder names no file.
-  if (new_kind == Kind::file && name.size() != configured_name.size()) return;
+  if (entry.new_kind == Kind::file && name.size() != configured_name.size()) return;
   if (passes_through_link(folders.app, name)) {
     log_printf("Name refused, it passes through a link: %s\n", text(configured_name));
     return;
@@ -261,26 +408,26 @@ void replace_name(PassFolders& folders, const std::string& configured_name) {
   entry.target = folders.app + name;
   entry.backup = folders.backup + name;
   entry.old_known = false;
-  const bool new_is_folder = new_kind == Kind::folder;
+  const bool new_is_folder = entry.new_kind == Kind::folder;
   // A source that is the target itself (through a link, or a folder mounted
   // twice) would be moved away and then deleted with the release. A file can
   // be the target only as a second name of the same content, which moving
   // leaves whole.
-  if (new_kind != Kind::file && old_kind(entry) != Kind::missing && same_entry(entry.source, entry.target)) {
+  if (entry.new_kind != Kind::file && old_kind(entry) != Kind::missing && same_entry(entry.source, entry.target)) {
     log_printf("Name refused, source and target are the same entry: %s\n", text(configured_name));
     return;
   }
-
-  OldVersion old_version = OldVersion::none;
-  Status backup_failure = platform::kOk;
-  if (!back_up(entry, new_is_folder, &old_version, &backup_failure)) return;
-  if (new_is_folder)
-    put_folder(folders, entry, old_version);
-  else
-    put_file(folders, entry, old_version, backup_failure);
+  put_new_version(folders, entry, new_is_folder);
 }
 
-void clear_set_aside(const PassFolders& folders) {
-  // Not looked at: what stays is cleared by the next pass.
-  if (is_folder(folders.set_aside.c_str()) == 1) delete_folder_tree(folders.set_aside.c_str());
+void clear_work_folders(const PassFolders& folders) {
+  for (const std::string* folder : {&folders.stage, &folders.set_aside}) {
+    if (is_folder(folder->c_str()) != 1) continue;
+    Status failure = platform::kOk;
+    if (delete_folder_tree(folder->c_str(), &failure) != 1)
+      log_printf("Work folder not emptied: %s (%s)\n", text(*folder), text(why(failure)));
+  }
+  // Not looked at: a pending folder that still holds a copy waits for its
+  // restart; removing it only succeeds once it is empty.
+  if (is_folder(folders.pending.c_str()) == 1) platform::remove_folder(folders.pending.c_str());
 }

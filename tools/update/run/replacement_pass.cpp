@@ -46,12 +46,12 @@ void run_replacement_pass(const std::string& run_parameter) {
   }
   platform::FolderLock* lock = nullptr;
   if (!take_run_lock(config.app_path, &lock)) return;
-  if (own_release_is_safe(config, log_file_path(data_root_of(run_parameter)))) {
-    PassFolders folders = pass_folders(config);
+  PassFolders folders = pass_folders(config);
+  if (own_release_is_safe(config, folders, log_file_path(data_root_of(run_parameter)))) {
     empty_backup_folder(folders.backup);
-    clear_set_aside(folders);  // what a run cut short left there
+    clear_work_folders(folders);  // what a run cut short left there
     for (const std::string& name : config.file_names) replace_name(folders, name);
-    clear_set_aside(folders);
+    clear_work_folders(folders);
   }
   platform::unlock_folder(lock);
 }
