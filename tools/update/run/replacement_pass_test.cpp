@@ -68,12 +68,14 @@ class ReplacementPassTest : public ::testing::Test {
   // The pass's log lines, without time prefixes and configuration lines.
   Lines log_lines() { return testing_logs::pass_log_lines(log_path()); }
 
-  // Puts the temporary folder, with an empty release, on another file system,
-  // so that a new folder is copied rather than moved in one rename; POSIX
-  // only. Returns the temporary folder, the old one where there is no other.
+  // Puts the temporary folder, with an empty release, on another file system
+  // (the shared-memory one; under Wine through Z:), so that every new version
+  // is copied rather than moved in one rename. Returns the temporary folder,
+  // the old one where there is no other.
   std::string temp_on_other_file_system() {
-    if (test_support::kWindows || !fs::is_directory("/dev/shm")) return temp_;
-    other_temp_ = "/dev/shm/" + fs::path(root_).parent_path().filename().string() + "/";
+    const std::string shm = test_support::kWindows ? "Z:/dev/shm/" : "/dev/shm/";
+    if (!fs::is_directory(shm)) return temp_;
+    other_temp_ = shm + fs::path(root_).parent_path().filename().string() + "/";
     fs::create_directories(other_temp_);
     test_support::remove_tree(temp_);
     temp_ = other_temp_;
@@ -356,6 +358,109 @@ TEST_F(ReplacementPassTest, AFailedFolderCopyPutsTheOldFolderBackAndKeepsTheRele
     EXPECT_EQ(snapshot(long_app + "plugins"), (Tree{{"old.plg", "old 1"}, {"ok.plg", "ok 1"}}));
     EXPECT_EQ(snapshot(release_), release);
     EXPECT_TRUE(LinesMatch(log_lines(), {"Copy folder failed: " + release_ + "plugins/ (*)"}));
+  }
+}
+
+TEST_F(ReplacementPassTest, FromAnotherFileSystemEveryNewVersionIsMadeWholeBesideTheApplicationFirst) {
+  // The release on another volume: each new version is copied into
+  // updateStage/ and renamed in from there, with its mode and time. Under
+  // Wine also with both on drive Z: but on two file systems, where only the
+  // rename itself finds that out.
+  std::string temp = temp_on_other_file_system();
+  if (temp == root_ + "tmp/") GTEST_SKIP() << "no second file system here";
+  std::vector<std::string> apps = {app_};
+  const std::string z_app = "Z:/tmp/" + fs::path(root_).parent_path().filename().string() + "-app/";
+  if (test_support::kWindows && fs::is_directory("Z:/tmp")) apps.push_back(z_app);
+  for (const std::string& app : apps) {
+    SCOPED_TRACE(app);
+    app_ = app;
+    make_tree(app_, {{"app.exe", "app 1"}, {"plugins/a.plg", "a 1"}});
+    make_tree(release_, {{"app.exe", "app 2"}, {"plugins/a.plg", "a 2"}, {"plugins/sub/b.plg", "b 2"},
+                         {"new.txt", "new 2"}});
+    const auto old_time = fs::last_write_time(release_ + "app.exe") - std::chrono::hours(50);
+    fs::last_write_time(release_ + "app.exe", old_time);
+    const auto mode = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec;
+    if (!test_support::kWindows) fs::permissions(release_ + "app.exe", mode);
+    write_config("app.exe;plugins;new.txt;", app_, temp);
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(snapshot(app_), (Tree{{"app.exe", "app 2"},
+                                    {"new.txt", "new 2"},
+                                    {"plugins", "/"},
+                                    {"plugins/a.plg", "a 2"},
+                                    {"plugins/sub", "/"},
+                                    {"plugins/sub/b.plg", "b 2"},
+                                    {"updateTemp", "/"},
+                                    {"updateTemp/app.exe", "app 1"},
+                                    {"updateTemp/plugins", "/"},
+                                    {"updateTemp/plugins/a.plg", "a 1"}}));
+    EXPECT_EQ(snapshot(release_), Tree{});
+    EXPECT_EQ(fs::last_write_time(app_ + "app.exe"), old_time);
+    if (!test_support::kWindows) EXPECT_EQ(fs::status(app_ + "app.exe").permissions(), mode);
+    EXPECT_TRUE(LinesMatch(log_lines(), expected({"Copy file: {release}app.exe", "Copy folder: {release}plugins/",
+                                                  "Copy file: {release}new.txt"})));
+    if (app == z_app) test_support::remove_tree(app);
+  }
+}
+
+TEST_F(ReplacementPassTest, AStageFolderThatCannotBeEmptiedIsLoggedAndTheUpdateGoesOn) {
+  // Something of a run cut short stays in updateStage/ (a scanner holds it):
+  // each run says so, at its start and its end, and stages beside it.
+  write_config("app.exe;plugins;", app_, temp_on_other_file_system());
+  make_tree(app_, {{"updateStage/1", "stuck"}, {"app.exe", "app 1"}, {"plugins/a.plg", "a 1"}});
+  make_tree(release_, {{"app.exe", "app 2"}, {"plugins/a.plg", "a 2"}});
+  test_support::HeldEntry* held = nullptr;
+  if (test_support::kWindows)
+    held = test_support::hold_open(app_ + "updateStage/1");
+  else if (!make_immutable(app_ + "updateStage/1"))
+    GTEST_SKIP() << "no immutable files here (needs root and ext4)";
+  EXPECT_EQ(run(), 1);
+  test_support::release(held);
+  EXPECT_EQ(read_file(app_ + "app.exe"), "app 2");
+  EXPECT_EQ(read_file(app_ + "plugins/a.plg"), "a 2");
+  EXPECT_EQ(read_file(app_ + "updateTemp/app.exe"), "app 1");
+  EXPECT_EQ(read_file(app_ + "updateTemp/plugins/a.plg"), "a 1");
+  EXPECT_TRUE(LinesMatch(log_lines(), expected({"Work folder not emptied: {app}updateStage/ (*)",
+                                                "Copy file: {release}app.exe", "Copy folder: {release}plugins/",
+                                                "Work folder not emptied: {app}updateStage/ (*)"})));
+}
+
+TEST_F(ReplacementPassTest, AnOldVersionThatCannotBeMovedBackIsNamedInTheLog) {
+  // The rename of the new version and the move back both fail: the tracer
+  // fails the third and fourth rename of the run (the first finds no backup
+  // folder yet, the second is the backup). The name is then empty, and the
+  // log names where its old version is.
+  if (test_support::kWindows || test_support::run_process("strace -V >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "needs strace to make renames fail";
+  struct Case {
+    const char* name;
+    Tree app, release;
+    Lines log;
+  } cases[] = {
+      {"app.exe", {{"app.exe", "app 1"}}, {{"app.exe", "app 2"}},
+       {"Old version not put back, it is in: {app}updateTemp/app.exe (Device or resource busy)",
+        "Copy file failed: {release}app.exe (Device or resource busy)"}},
+      {"plugins", {{"plugins/a.plg", "a 1"}}, {{"plugins/a.plg", "a 2"}},
+       {"Old version not put back, it is in: {app}updateTemp/plugins (Device or resource busy)",
+        "Copy folder failed: {release}plugins/ (Device or resource busy)"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_support::remove_tree(app_);
+    test_support::remove_tree(release_);
+    make_tree(app_, c.app);
+    make_tree(release_, c.release);
+    write_config(std::string(c.name) + ";");
+    Tree old_version = snapshot(app_);
+    Tree new_version = snapshot(release_);
+    std::string command = "strace -f -qq -o /dev/null -e trace=renameat2 -e inject=renameat2:error=EBUSY:when=3..4 " +
+                          test_support::corvane_command_line(config_path());
+    EXPECT_EQ(test_support::run_process(command), 1);
+    EXPECT_FALSE(exists(app_ + c.name));
+    EXPECT_EQ(snapshot(app_ + "updateTemp/"), old_version);
+    EXPECT_EQ(snapshot(release_), new_version);
+    EXPECT_EQ(log_lines(), expected(c.log));
   }
 }
 
