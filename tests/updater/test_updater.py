@@ -164,8 +164,10 @@ class Fixture(unittest.TestCase):
         command = [sys.executable, UPDATER, *args]
         if corvane:
             command += ["--corvane", corvane]
-        return subprocess.run(command, capture_output=True, text=True, timeout=timeout,
-                              env=dict(os.environ, TMPDIR=self.temp))
+        environment = dict(os.environ, TMPDIR=self.temp)
+        if "--wine" in args and os.environ.get("WINEPREFIX"):
+            environment["HOME"] = os.environ["WINEPREFIX"] + "-home"  # as cmake/wine-run: never the real home
+        return subprocess.run(command, capture_output=True, text=True, timeout=timeout, env=environment)
 
     def zip(self, name, entries):
         return make_zip(os.path.join(self.dir, name), entries)
@@ -788,6 +790,30 @@ class WindowsTest(Fixture):
         subprocess.run(["wineserver", "-w"], capture_output=True, timeout=60)
         self.assertEqual(read(app + "myapp.exe"), "app 1.1")
         self.assertEqual(read(app + "updateTemp/myapp.exe"), "app 1.0")
+
+
+    def test_an_update_and_a_rollback_of_the_windows_build_through_the_updater(self):
+        """The updater drives corvane.exe under Wine (--wine): Wine's paths in
+        the configuration and the log, a work folder with a blank in its path
+        passed whole, CR LF in the kept log."""
+        exe = os.path.join(BUILD, "win32", "corvane.exe")
+        install(self.app, V1)
+        old = snapshot(self.app)
+        work = os.path.join(self.temp, "my work")
+        result = self.updater(self.zip("r.zip", V11_ENTRIES), self.app, "--work", work, "--wine", corvane=exe)
+        self.assertExit(result, 0)
+        self.assertEqual(read(os.path.join(self.app, "myapp")), "app 1.1")
+        self.assertEqual(read(os.path.join(self.app, "plugins", "codecs", "video.so")), "codec 1.1")
+        self.assertEqual(read(os.path.join(self.app, "updateTemp", "myapp")), "app 1.0")
+        with open(os.path.join(self.app, "updateTemp.log"), newline="") as f:
+            log = f.read()
+        self.assertIn("Copy folder: Z:%s/unzipTemp/plugins/\r\n" % work, log)
+        self.assertTrue(log.endswith("exit code 0\r\n"), log)
+
+        result = self.updater("--rollback", self.app, "--wine", corvane=exe)
+        self.assertExit(result, 0)
+        self.assertEqual(snapshot(self.app), old)
+        self.assertEqual(self.beside(), [])
 
 
 if __name__ == "__main__":
