@@ -1344,7 +1344,8 @@ class Parser(argparse.ArgumentParser):
         sys.exit(1)
 
 
-def parse(argv):
+def make_parser():
+    """The command line's parser: every option with its help."""
     parser = Parser(
         prog=PROG, usage="%(prog)s [options] RELEASE.zip APP\n       %(prog)s [options] --rollback APP",
         description="Update an installed application from a release zip with Corvane, or roll the last "
@@ -1379,6 +1380,11 @@ def parse(argv):
                         "waits (default 60)")
     parser.add_argument("--rollback", action="store_true", help="put back the old versions that the last "
                         "update left in APP/updateTemp/ and take out what it added")
+    return parser
+
+
+def parse(argv):
+    parser = make_parser()
     args = parser.parse_args(argv)
     if len(args.paths) != (1 if args.rollback else 2):
         parser.error("give the application's folder alone with --rollback" if args.rollback else
