@@ -272,23 +272,25 @@ def application_names(app):
     return {name for name in os.listdir(app) if not is_reserved(name)}
 
 
-def archive_entries(archive):
+def archive_entries(archive, windows=WINDOWS):
     """The archive's entries with their paths checked: none may land outside
     the release (a root, a drive letter, "." or ".."), hold a character the
     configuration's list cannot carry (";" ends a name there), appear twice,
     or lie below a file or link of the archive (unpacking through a link
-    would write wherever it points)."""
+    would write wherever it points). For the Windows program (also under
+    Wine) names are told apart without case, and neither a ":" nor a link is
+    taken."""
     entries, kinds = [], {}
     for info in archive.infolist():
         raw = info.filename.replace("\\", "/")
         parts = raw.rstrip("/").split("/")
-        if (not raw or raw.startswith("/") or ":" in parts[0] or (WINDOWS and ":" in raw) or
+        if (not raw or raw.startswith("/") or ":" in parts[0] or (windows and ":" in raw) or
                 any(part in ("", ".", "..") for part in parts)):
             raise Refused("entry outside the release: %r" % info.filename)
         if ";" in raw or any(ord(c) < 32 for c in raw):
             raise Refused("a name with ';' or a control character cannot be listed: %r" % info.filename)
         path = "/".join(parts)
-        key = path.casefold() if WINDOWS else path
+        key = path.casefold() if windows else path
         if key in kinds:
             raise Refused("the archive holds %r twice" % path)
         kinds[key] = entry_kind(info)
@@ -297,11 +299,11 @@ def archive_entries(archive):
         parts = entry.path.split("/")
         for depth in range(1, len(parts)):
             above = "/".join(parts[:depth])
-            kind = kinds.get(above.casefold() if WINDOWS else above, "folder")
+            kind = kinds.get(above.casefold() if windows else above, "folder")
             if kind != "folder":
                 raise Refused("entry %r lies below the %s %r" % (entry.path, kind, above))
-    if WINDOWS and any(entry.kind == "link" for entry in entries):
-        raise Refused("the archive holds symbolic links, which this updater does not make on Windows")
+    if windows and any(entry.kind == "link" for entry in entries):
+        raise Refused("the archive holds symbolic links, which this updater does not make for Windows")
     return entries
 
 
@@ -337,11 +339,12 @@ def unwrapped(entries, app, layout, per_file):
     return [Entry(entry.info, entry.path.split("/", 1)[1], entry.kind) for entry in inner]
 
 
-def release_plan(archive, app, per_file, layout):
+def release_plan(archive, app, per_file, layout, windows=WINDOWS):
     """The entries to unpack and the names to list: the top-level names, or
     with PER_FILE every file and link as its own name (folders are made for
-    them; an empty folder of the archive is not listed)."""
-    entries = unwrapped(archive_entries(archive), app, layout, per_file)
+    them; an empty folder of the archive is not listed). WINDOWS: for the
+    Windows program."""
+    entries = unwrapped(archive_entries(archive, windows), app, layout, per_file)
     for entry in entries:
         if is_reserved(entry.path.split("/")[0]):
             raise Refused("%r is the name of the application's backup or of the updater's records" % entry.path)
@@ -1226,7 +1229,7 @@ def update(args):
         except (zipfile.BadZipFile, OSError) as error:
             raise Refused("not a readable zip archive: %s" % error)
         with archive:
-            entries, names = release_plan(archive, app, args.per_file, args.layout)
+            entries, names = release_plan(archive, app, args.per_file, args.layout, target.windows)
             records = Records(app)
             records.lock()
             work = None

@@ -799,6 +799,12 @@ class WindowsTest(Fixture):
         exe = os.path.join(BUILD, "win32", "corvane.exe")
         install(self.app, V1)
         old = snapshot(self.app)
+        # What the Windows program cannot see as the archive means it is refused first.
+        for entries in ([("myapp", "a"), ("MyApp", "b")], [("run", ("link", "myapp"))], [("a:b", "c")]):
+            with self.subTest(entries=entries):
+                result = self.updater(self.zip("bad.zip", entries), self.app, "--wine", corvane=exe)
+                self.assertExit(result, 1)
+                self.assertNothingMade(old)
         work = os.path.join(self.temp, "my work")
         result = self.updater(self.zip("r.zip", V11_ENTRIES), self.app, "--work", work, "--wine", corvane=exe)
         self.assertExit(result, 0)
