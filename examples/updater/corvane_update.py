@@ -1141,25 +1141,23 @@ def conclude(kind, retry, outcome, record, notes, data, work, records, target):
         work.remove_made()  # Corvane changed nothing; the release is whole in its archive
     else:
         remove_leftovers(record)
-    if record is None:
-        pass
-    elif code == 0:
-        # A folder that cannot be removed stays named in the record as its
-        # work folder, and the next run removes it.
-        folder = work.path if work.chosen else work.unzip
-        try:
-            if os.path.lexists(folder.rstrip("/")):
-                remove_entry(folder)
-        except OSError as error:
-            print("corvane-update: could not remove %s: %s" % (folder, error), file=sys.stderr)
-    elif code == 3:
-        print("corvane-update: some files are replaced at the next restart; keep %s until then" % work.path)
-    elif kind == "rollback":
-        print("corvane-update: not everything was put back; the old versions not put back are still in %s; "
-              "close what holds them and run the rollback again" % work.unzip)
-    else:
-        print("corvane-update: not everything was replaced; the new versions are still in %s; close what "
-              "holds them and run the same update again" % work.unzip)
+        if code == 0:
+            # A folder that cannot be removed stays named in the record as its
+            # work folder, and the next run removes it.
+            folder = work.path if work.chosen else work.unzip
+            try:
+                if os.path.lexists(folder.rstrip("/")):
+                    remove_entry(folder)
+            except OSError as error:
+                print("corvane-update: could not remove %s: %s" % (folder, error), file=sys.stderr)
+        elif code == 3:
+            print("corvane-update: some files are replaced at the next restart; keep %s until then" % work.path)
+        elif kind == "rollback":
+            print("corvane-update: not everything was put back; the old versions not put back are still in %s; "
+                  "close what holds them and run the rollback again" % work.unzip)
+        else:
+            print("corvane-update: not everything was replaced; the new versions are still in %s; close what "
+                  "holds them and run the same update again" % work.unzip)
     verdict = ["corvane-update: %s: %s; exit code %d" % (kind, summary, code)]
     records.save_log(data, verdict + ["corvane-update:   " + line for line in details],
                      append=retry or record is None or kind == "rollback", line_end=target.line_end)
