@@ -24,6 +24,9 @@ if(CORVANE_PROGRAM_ONLY)
   add_executable(corvane ${corvane_main_source} platform/msvcrt_fstat64_win32.cpp
     ${CMAKE_CURRENT_BINARY_DIR}/corvane.rc)
   target_link_libraries(corvane PRIVATE corvane_core)
+  # The version the resource carries; main.cpp needs it too (it answers
+  # --version only where programs answer terminal options).
+  target_compile_definitions(corvane PRIVATE CORVANE_VERSION="${CORVANE_VERSION}")
   set_target_properties(corvane PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CORVANE_PROGRAM_DIR})
   # A GUI-subsystem program (no console window of its own; mingw's start-up
   # calls main there too)

@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
 """A reference updater for Corvane: copy it into your application and adapt it.
 
-    corvane_update.py RELEASE.zip APP [--corvane PROGRAM] [options]
-    corvane_update.py --rollback APP [--corvane PROGRAM] [options]
+    corvane-update RELEASE.zip APP [--corvane PROGRAM [--wine]] [options]
+    corvane-update --rollback APP [--corvane PROGRAM [--wine]] [options]
+
+Installed as the command corvane-update; in the source tree it is
+examples/updater/corvane_update.py.
 
 An update:
   1. checks the archive (its SHA-256 with --sha256, before anything else) and
      refuses entries that would land outside the release, pass through a link
      of the archive, or cannot be listed;
-  2. unpacks it into WORK/unzipTemp/, links as links. WORK is a new folder
+  2. unpacks it into WORK/unzipTemp/, links as links, with the archive's
+     modification times, and flushes it to the disk. WORK is a new folder
      beside APP, so that it lies on the application's file system and
      Corvane's moves are renames; the system's temporary folder when APP's
      parent folder is not writable; --work names one;
@@ -19,20 +23,32 @@ An update:
   5. starts Corvane and counts the outcome lines of its log: exactly one for
      every listed name; a name without one counts as not replaced;
   6. prints a one-line summary, keeps the log of the run in APP/updateTemp.log
-     and removes WORK when every name was replaced now.
+     and removes WORK when every name was replaced now. A work folder that
+     this updater made and that is kept is named in its record, and removed
+     by a later run once nothing waits in it.
 
-An archive whose entries all lie in one folder (myapp-1.1/...) is unwrapped
-when the application has no entry of that folder's name but has some of the
-names inside it; when it has neither, the archive is refused as ambiguous
-(--layout wrapped or --layout flat then decides).
+The layout is never guessed into the wrong place. With --per-file the archive
+is taken as it stands unless --layout wrapped says otherwise. A whole release
+whose entries all lie in one folder (myapp-1.1/...) is unwrapped only when it
+cannot be of the application's own layout: the application has no entry of
+that folder's name, and every top-level name it has lies inside the folder.
+When the application has a folder of that name (plugins/), the archive is
+taken as it stands. Anything else is refused as ambiguous: --layout wrapped
+or --layout flat then decides.
+
+With --wine, PROGRAM is the Windows corvane.exe, run under Wine: the paths it
+is given are Wine's (Z: is the root of the file system), and its log has the
+Windows line ends.
 
 A rollback puts back the old versions that the last update left in
 APP/updateTemp/: it runs Corvane with that backup as the release, so the
 versions it replaces land in updateTemp/ in turn and a second rollback undoes
 the first. The entries that the update added are moved into updateTemp/ too.
 
-The updater's records, beside the backup in APP:
-  updateTemp.log    the logs of the last update's runs, each with the verdict;
+The updater's records, beside the backup in APP (updateStage/ is Corvane's
+own, like updateTemp/: a release may not hold these names):
+  updateTemp.log    the logs of the last update's runs and of the rollbacks
+                    after it, each with the verdict;
   updateTemp.json   what the last update listed, backed up and added;
   updateTemp.kept/  during a run only (or after one was cut short): the backups
                     of an earlier attempt at the same release, which would
@@ -57,6 +73,7 @@ import os
 import re
 import shutil
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -65,6 +82,8 @@ import uuid
 import zipfile
 import zlib
 from xml.sax.saxutils import quoteattr
+
+PROG = "corvane-update"
 
 # Corvane takes paths as bytes: on Windows in the system's code page (the
 # "ANSI" one), elsewhere as the file system's bytes (UTF-8 here).
@@ -76,6 +95,8 @@ BACKUP = "updateTemp"
 RECORD_LOG = "updateTemp.log"
 RECORD = "updateTemp.json"
 KEPT = "updateTemp.kept"
+# Where Corvane stages copies before it swaps them in: its own, like the backup.
+STAGE = "updateStage"
 
 # ---------------------------------------------------------------------------
 # Corvane's log
@@ -240,28 +261,36 @@ def entry_kind(info):
 
 
 def is_reserved(name):
-    """Corvane's backup folder and the updater's records beside it."""
+    """Corvane's backup and staging folders and the updater's records beside
+    them: never listed, never taken for one of the application's names."""
     name = name.casefold()
-    return name == BACKUP.casefold() or name.startswith(BACKUP.casefold() + ".")
+    return name in (BACKUP.casefold(), STAGE.casefold()) or name.startswith(BACKUP.casefold() + ".")
 
 
-def archive_entries(archive):
+def application_names(app):
+    """The top-level names of the application, without the reserved ones."""
+    return {name for name in os.listdir(app) if not is_reserved(name)}
+
+
+def archive_entries(archive, windows=WINDOWS):
     """The archive's entries with their paths checked: none may land outside
     the release (a root, a drive letter, "." or ".."), hold a character the
     configuration's list cannot carry (";" ends a name there), appear twice,
     or lie below a file or link of the archive (unpacking through a link
-    would write wherever it points)."""
+    would write wherever it points). For the Windows program (also under
+    Wine) names are told apart without case, and neither a ":" nor a link is
+    taken."""
     entries, kinds = [], {}
     for info in archive.infolist():
         raw = info.filename.replace("\\", "/")
         parts = raw.rstrip("/").split("/")
-        if (not raw or raw.startswith("/") or ":" in parts[0] or (WINDOWS and ":" in raw) or
+        if (not raw or raw.startswith("/") or ":" in parts[0] or (windows and ":" in raw) or
                 any(part in ("", ".", "..") for part in parts)):
             raise Refused("entry outside the release: %r" % info.filename)
         if ";" in raw or any(ord(c) < 32 for c in raw):
             raise Refused("a name with ';' or a control character cannot be listed: %r" % info.filename)
         path = "/".join(parts)
-        key = path.casefold() if WINDOWS else path
+        key = path.casefold() if windows else path
         if key in kinds:
             raise Refused("the archive holds %r twice" % path)
         kinds[key] = entry_kind(info)
@@ -270,44 +299,52 @@ def archive_entries(archive):
         parts = entry.path.split("/")
         for depth in range(1, len(parts)):
             above = "/".join(parts[:depth])
-            kind = kinds.get(above.casefold() if WINDOWS else above, "folder")
+            kind = kinds.get(above.casefold() if windows else above, "folder")
             if kind != "folder":
                 raise Refused("entry %r lies below the %s %r" % (entry.path, kind, above))
-    if WINDOWS and any(entry.kind == "link" for entry in entries):
-        raise Refused("the archive holds symbolic links, which this updater does not make on Windows")
+    if windows and any(entry.kind == "link" for entry in entries):
+        raise Refused("the archive holds symbolic links, which this updater does not make for Windows")
     return entries
 
 
-def unwrapped(entries, app, layout):
+def unwrapped(entries, app, layout, per_file):
     """The entries with one wrapping top-level folder taken off, as LAYOUT
-    asks ("auto", "wrapped" or "flat"). "auto" unwraps a single top-level
-    folder that the application does not have when the application has at
-    least one of the names inside it, and refuses when it has neither: then
-    the folder could be a new folder of the application as well as a wrapper."""
+    asks ("auto", "wrapped" or "flat"). A wrong guess would put files in the
+    wrong place and report success, so "auto" guesses only where one reading
+    is possible. A patch (PER_FILE) is taken as it stands. A whole release
+    with one top-level folder is unwrapped when it cannot be of the
+    application's own layout (the application has no entry of that name, and
+    every top-level name it has lies inside the folder), taken as it stands
+    when the folder is one of the application's own, and refused otherwise."""
     tops = {entry.path.split("/")[0] for entry in entries}
     inner = [entry for entry in entries if "/" in entry.path]
     wrapped = len(tops) == 1 and inner
-    if layout == "flat" or (layout == "auto" and not wrapped):
+    if layout == "flat" or (layout == "auto" and (per_file or not wrapped)):
         return entries
     if not wrapped:
         raise Refused("--layout wrapped: the archive does not hold exactly one top-level folder")
     folder = tops.pop()
     if layout == "auto":
-        if os.path.lexists(app + folder):
+        own = application_names(app)
+        key = (lambda name: name.casefold()) if WINDOWS else (lambda name: name)
+        own_keys = {key(name) for name in own}
+        inside = {key(entry.path.split("/")[1]) for entry in inner}
+        holds_all = bool(own_keys) and own_keys <= inside
+        if key(folder) in own_keys and not holds_all:
             return entries
-        inside = {entry.path.split("/")[1] for entry in inner}
-        if not any(os.path.lexists(app + name) for name in inside):
-            raise Refused("the archive holds only the folder %r, and the application has neither it nor any "
-                          "name inside it: give --layout wrapped to unpack what is inside it, or --layout flat "
-                          "to add the folder itself" % folder)
+        if key(folder) in own_keys or not holds_all:
+            raise Refused("the archive holds only the folder %r, which may be a new or replaced folder of the "
+                          "application as well as a folder around the release: give --layout flat to take the "
+                          "folder itself, or --layout wrapped to unpack what is inside it" % folder)
     return [Entry(entry.info, entry.path.split("/", 1)[1], entry.kind) for entry in inner]
 
 
-def release_plan(archive, app, per_file, layout):
+def release_plan(archive, app, per_file, layout, windows=WINDOWS):
     """The entries to unpack and the names to list: the top-level names, or
     with PER_FILE every file and link as its own name (folders are made for
-    them; an empty folder of the archive is not listed)."""
-    entries = unwrapped(archive_entries(archive), app, layout)
+    them; an empty folder of the archive is not listed). WINDOWS: for the
+    Windows program."""
+    entries = unwrapped(archive_entries(archive, windows), app, layout, per_file)
     for entry in entries:
         if is_reserved(entry.path.split("/")[0]):
             raise Refused("%r is the name of the application's backup or of the updater's records" % entry.path)
@@ -323,16 +360,42 @@ def release_plan(archive, app, per_file, layout):
 LINK_TARGET_LIMIT = 4096
 
 
+def entry_time(info):
+    """The modification time the archive recorded for INFO: the Unix time of
+    its extended-time field where it has one (Info-ZIP writes it), otherwise
+    its DOS date and time, which are local time."""
+    extra = info.extra
+    while len(extra) >= 4:
+        kind, size = struct.unpack("<HH", extra[:4])
+        if kind == 0x5455 and size >= 5 and extra[4] & 1:
+            return struct.unpack("<i", extra[5:9])[0]
+        extra = extra[4 + size:]
+    return time.mktime(info.date_time + (0, 0, -1))
+
+
+def set_time(path, seconds):
+    """Gives PATH (a link itself, where the system can) its modification time."""
+    if os.path.islink(path):
+        if os.utime not in os.supports_follow_symlinks:
+            return  # the link keeps the time of its making: nothing reads it
+        os.utime(path, (seconds, seconds), follow_symlinks=False)
+    else:
+        os.utime(path, (seconds, seconds))
+
+
 def unpack(archive, entries, folder):
     """Unpacks ENTRIES into FOLDER (new and empty): files with the permission
     bits the archive recorded (zipfile drops them; a program must stay
-    executable), links as links. Files are created exclusively, so nothing is
-    ever written through an existing entry."""
+    executable), links as links, each with the archive's modification time
+    (folders once everything inside them is written). Files are created
+    exclusively, so nothing is ever written through an existing entry."""
+    folders = []
     for entry in entries:
         path = folder + entry.path
         try:
             if entry.kind == "folder":
                 os.makedirs(path, exist_ok=True)
+                folders.append(entry)
                 continue
             os.makedirs(os.path.dirname(path), exist_ok=True)
             if entry.kind == "link":
@@ -342,15 +405,70 @@ def unpack(archive, entries, folder):
                 if not target or "\0" in target:
                     raise Refused("link %r has no usable target" % entry.path)
                 os.symlink(target, path)
+                set_time(path, entry_time(entry.info))
                 continue
             with archive.open(entry.info) as source, open(path, "xb") as out:
                 shutil.copyfileobj(source, out, 1 << 20)
             mode = (entry.info.external_attr >> 16) & 0o777
             if mode and not WINDOWS:
                 os.chmod(path, mode)
+            set_time(path, entry_time(entry.info))
         except (zipfile.BadZipFile, zlib.error, EOFError, RuntimeError, NotImplementedError) as error:
             # RuntimeError: an encrypted entry; NotImplementedError: an unknown compression.
             raise Refused("damaged or unreadable archive, entry %r: %s" % (entry.path, error))
+    # The deepest first, so that setting a folder's time changes no folder above it.
+    for entry in sorted(folders, key=lambda entry: entry.path.count("/"), reverse=True):
+        set_time(folder + entry.path, entry_time(entry.info))
+
+
+def flush_folder_tree(folder):
+    """Puts everything below FOLDER on the disk before Corvane starts, so that
+    a power cut after its renames cannot leave a name holding an empty file.
+
+    Linux: one syncfs of FOLDER's file system. A release has many files, and
+    each fsync of a file costs the file system a journal commit of its own;
+    one syncfs writes them out in one pass (and also what other programs have
+    written there, which is the price). os.sync would flush every file system
+    of the machine. Elsewhere, or where syncfs is missing: every file and then
+    every folder fsynced on its own (Windows cannot open a folder to flush
+    it; its file system journals the names itself)."""
+    if sys.platform.startswith("linux"):
+        try:
+            import ctypes
+            syncfs = ctypes.CDLL(None, use_errno=True).syncfs
+        except (OSError, AttributeError):
+            syncfs = None
+        if syncfs is not None:
+            descriptor = os.open(folder, os.O_RDONLY)
+            try:
+                if syncfs(descriptor) != 0:
+                    error = ctypes.get_errno()
+                    raise OSError(error, "syncfs: " + os.strerror(error), folder)
+            finally:
+                os.close(descriptor)
+            return
+    for root, subfolders, files in os.walk(folder, topdown=False):
+        for name in files:
+            path = os.path.join(root, name)
+            if not os.path.islink(path):
+                fsync_path(path, os.O_RDWR if WINDOWS else os.O_RDONLY)
+        if not WINDOWS:
+            fsync_path(root, os.O_RDONLY)
+
+
+def fsync_path(path, flags):
+    descriptor = os.open(path, flags | getattr(os, "O_BINARY", 0))
+    try:
+        os.fsync(descriptor)
+    finally:
+        os.close(descriptor)
+
+
+def fsync_folder_of(path):
+    """Flushes the folder that holds PATH, so that a rename or removal in it
+    reaches the disk (POSIX; Windows cannot open a folder to flush it)."""
+    if not WINDOWS:
+        fsync_path(os.path.dirname(path) or ".", os.O_RDONLY)
 
 
 def file_sha256(stream):
@@ -462,11 +580,11 @@ class WorkFolder:
                 if os.path.lexists(path.rstrip("/")):
                     remove_entry(path)
             except OSError as error:
-                print("corvane_update: could not remove %s: %s" % (path, error), file=sys.stderr)
+                print("corvane-update: could not remove %s: %s" % (path, error), file=sys.stderr)
         self.made_inside = []
 
 
-def work_folder(given, app, record, release):
+def work_folder(given, app, record, release, windows=WINDOWS):
     """The work folder. A given one must lie outside the application; its
     unzipTemp/ must be empty, or hold what is left of an earlier attempt at
     this same release in this folder (only copies of the archive's entries),
@@ -496,7 +614,7 @@ def work_folder(given, app, record, release):
     elif os.path.lexists(work.unzip):
         same = (record is not None and record.get("work") == path and record.get("release") == release and
                 record.get("kind") == "update" and not record.get("restart") and
-                not (WINDOWS and record.get("state") != "done"))
+                not (windows and record.get("state") != "done"))
         if not same:
             raise Refused("%s already holds a release, not replaced or waiting for the restart; use another "
                           "work folder, or empty that one once the system has restarted" % work.unzip)
@@ -508,16 +626,49 @@ def work_folder(given, app, record, release):
 # Corvane's configuration and command line
 
 
-def config_text(app_folder, work_folder, names, version=""):
+class Target:
+    """The Corvane program and how it is met: run natively, or the Windows
+    program under Wine (WINE), which names the paths of this system by Wine's
+    drive letter Z: (the root), reads the configuration in the Windows code
+    page and writes its log with Windows line ends."""
+
+    def __init__(self, program, wine=False):
+        self.program, self.wine = program, wine
+        self.windows = WINDOWS or wine
+        # Wine's code page follows the locale; ASCII reads the same in all of
+        # them, and anything else is refused (UnicodeError) rather than guessed.
+        self.encoding = "ascii" if wine else PATH_ENCODING
+        self.line_end = b"\r\n" if self.windows else b"\n"
+
+    def path(self, path):
+        """PATH (absolute, "/" separators) as the program names it."""
+        return "Z:" + path if self.wine else path
+
+    def command(self, config_path):
+        """How the program is started with the configuration CONFIG_PATH (its
+        own name for it). Wine builds the Windows command line from its
+        arguments and puts one with a blank in quotes, which Corvane would
+        take as part of the path; given as words, they are joined by single
+        blanks, which is the path, as long as it holds no other blank."""
+        if not self.wine:
+            return corvane_command(self.program, config_path, self.windows)
+        words = config_path.split(" ")
+        if "" in words or any(c in config_path for c in '\t"'):
+            raise Refused("Wine cannot pass the path %r to the program whole (two blanks in a row, a blank at "
+                          "an end, a tab or a quote): give --work with a plainer path" % config_path)
+        return ["wine", self.program] + words
+
+
+def config_text(app_folder, work_folder, names, version="", windows=WINDOWS):
     """The text of update_config.xml.
 
     allow_beta="true" also makes Corvane log every configuration value,
     file_names included; the version is stored and logged only. Written in
-    PATH_ENCODING, which only the UTF-8 declaration names: the XML reader
-    passes the bytes of any other encoding through as they stand.
+    the program's encoding, which only the UTF-8 declaration names: the XML
+    reader passes the bytes of any other encoding through as they stand.
     """
     return (
-        ('<?xml version="1.0"?>\n' if WINDOWS else '<?xml version="1.0" encoding="UTF-8"?>\n') +
+        ('<?xml version="1.0"?>\n' if windows else '<?xml version="1.0" encoding="UTF-8"?>\n') +
         "<run_config>\n"
         "  <current_run_config orbiq_app_path=%s update_temp_path=%s\n"
         "      %sallow_beta=\"true\"/>\n"
@@ -541,28 +692,34 @@ def corvane_command(corvane, config_path, windows):
     return [corvane, config_path]
 
 
-def run_corvane(corvane, app, work, names, version):
-    """Writes the configuration, switches the log on, runs Corvane on NAMES
-    and returns the lines its log gained."""
+def run_corvane(target, app, work, names, version):
+    """Writes the configuration, switches the log on, flushes the work folder
+    (the release among it) to the disk, runs Corvane on NAMES and returns the
+    lines its log gained."""
     config_path = work.path + "update_config.xml"
+    command = target.command(target.path(config_path))
     work.make(config_path)
     # A path that the code page cannot hold is refused here (UnicodeError).
-    with open(config_path, "w", encoding=PATH_ENCODING, errors="strict") as config:
-        config.write(config_text(app, work.path, names, version))
+    with open(config_path, "w", encoding=target.encoding, errors="strict") as config:
+        config.write(config_text(target.path(app), target.path(work.path), names, version, target.windows))
     work.make(work.path + "updateLog/", folder=True)
     log_path = work.path + "updateLog/update.log"
     work.make(log_path)
     with open(log_path, "ab"):
         pass
     log_start = os.path.getsize(log_path)
+    flush_folder_tree(work.path)
     # The exit code only says that Corvane had a path (1); the log tells what
     # became of each name.
     work.keep = True
-    subprocess.run(corvane_command(corvane, config_path, WINDOWS), check=False)
+    environment = dict(os.environ)
+    if target.wine:
+        environment.setdefault("WINEDEBUG", "-all")  # Wine's own notes would drown the updater's lines
+    subprocess.run(command, check=False, env=environment)
     with open(log_path, "rb") as log:
         log.seek(log_start)
         data = log.read()
-    return data, [line.rstrip("\r") for line in data.decode(PATH_ENCODING, "replace").split("\n")]
+    return data, [line.rstrip("\r") for line in data.decode(target.encoding, "replace").split("\n")]
 
 
 # ---------------------------------------------------------------------------
@@ -671,16 +828,19 @@ class Records:
             return None
         except (OSError, ValueError) as error:
             problem = str(error)
-        print("corvane_update: %s cannot be read (%s); it is taken as absent" % (self.record, problem),
+        print("corvane-update: %s cannot be read (%s); it is taken as absent" % (self.record, problem),
               file=sys.stderr)
         return None
 
     def write(self, record):
-        """Replaces the record whole (a new file renamed over the old one), or
-        removes it for None."""
+        """Replaces the record whole, or removes it for None. The new text is
+        written aside and flushed, then renamed over the old one and the
+        folder flushed: after a power cut the record is the old one or the
+        new one, whole."""
         if record is None:
             if os.path.lexists(self.record):
                 os.remove(self.record)
+                fsync_folder_of(self.record)
             return
         new = self.record + ".new"
         with open(new, "w", encoding="utf-8") as f:
@@ -688,6 +848,7 @@ class Records:
             f.flush()
             os.fsync(f.fileno())
         os.replace(new, self.record)
+        fsync_folder_of(self.record)
 
     def stops(self, record):
         """The names whose backups are whole versions: never merged inside."""
@@ -730,15 +891,17 @@ class Records:
         os.rename(self.backup, self.kept)
         return True
 
-    def save_log(self, data, verdict, append):
+    def save_log(self, data, verdict, append, line_end=LINE_END):
         """Keeps Corvane's log of the run and the updater's verdict in
-        updateTemp.log: appended for another attempt at the same release,
-        otherwise in place of the last update's."""
+        updateTemp.log: appended for another attempt at the same release and
+        for a rollback, otherwise in place of the last update's. LINE_END is
+        that of Corvane's log."""
         if not append:
             self.log.truncate(0)
         lines = [line.encode(PATH_ENCODING, "replace") for line in verdict]
-        self.log.write(data + LINE_END.join(lines) + LINE_END)
+        self.log.write(data + line_end.join(lines) + line_end)
         self.log.flush()
+        os.fsync(self.log.fileno())
 
 
 def merge_backups(older, newer, stops, relative=""):
@@ -830,8 +993,9 @@ def record_of(attempt, app, work, present):
         "format": 1, "kind": attempt.kind, "release": attempt.release, "state": "running",
         "work": work.path, "work_made": work.made, "work_chosen": work.chosen, "names": list(present),
         "in_backup": in_app, "added": new_entries(app, [name for name in present if name not in in_app_set]),
-        "to_remove": attempt.to_remove, "removed": [], "restart": False, "leftovers": [], "kept": None,
+        "to_remove": attempt.to_remove, "removed": [], "restart": False, "kept": None,
     }
+    record["leftovers"], record["waiting"] = carried_work_folders(attempt.previous, work.path)
     record.update(attempt.extra)
     if attempt.is_retry():
         previous = attempt.previous
@@ -844,15 +1008,57 @@ def record_of(attempt, app, work, present):
         record["names"] = union(previous.get("names", []), present)
         record["removed"] = list(previous.get("removed", []))
         record["restart"] = bool(previous.get("restart"))
-        record["leftovers"] = list(previous.get("leftovers", []))
-        if previous.get("work_chosen") and not previous.get("restart") and previous.get("work") != work.path:
-            # The earlier attempt's work folder: copies of the archive's
-            # entries, removed once the release is in place.
-            record["leftovers"] = union(record["leftovers"], [previous["work"]])
     return record
 
 
-def run_attempt(attempt, app, work, corvane, records, version=""):
+def carried_work_folders(previous, work_path):
+    """The work folders of earlier runs that the updater made where it chose
+    and that are not this run's (WORK_PATH): the record's leftovers and the
+    earlier run's own work folder. They hold copies of an archive's entries or
+    an emptied backup, and go once this run has changed something; those
+    that may hold a file queued for the restart (WAITING) stay until nothing
+    waits in them. (leftovers, waiting)."""
+    if previous is None:
+        return [], []
+    leftovers = list(previous.get("leftovers", []))
+    waiting = list(previous.get("waiting", []))
+    work = previous.get("work")
+    if work and previous.get("work_chosen"):
+        leftovers = union(leftovers, [work])
+        if previous.get("restart"):
+            waiting = union(waiting, [work])
+    leftovers = [folder for folder in leftovers if folder != work_path]
+    return leftovers, [folder for folder in waiting if folder in leftovers]
+
+
+def holds_files(folder):
+    """Whether anything but folders lies below FOLDER."""
+    for _, _, files in os.walk(folder):
+        if files:
+            return True
+    return False
+
+
+def remove_leftovers(record):
+    """Removes the earlier work folders that the record names and that no
+    longer hold anything queued for the restart; a folder that cannot be
+    removed stays named, and is told."""
+    kept = []
+    for folder in record.get("leftovers", []):
+        if folder in record.get("waiting", []) and holds_files(folder + "unzipTemp"):
+            kept.append(folder)
+            continue
+        try:
+            if os.path.lexists(folder.rstrip("/")):
+                remove_entry(folder)
+        except OSError as error:
+            print("corvane-update: could not remove %s: %s" % (folder, error), file=sys.stderr)
+            kept.append(folder)
+    record["leftovers"] = kept
+    record["waiting"] = [folder for folder in record.get("waiting", []) if folder in kept]
+
+
+def run_attempt(attempt, app, work, target, records, version=""):
     """Runs Corvane once, with the bookkeeping around it. Returns (outcome,
     record, notes, log data); the record is None when Corvane changed nothing."""
     present = [name for name in attempt.names if os.path.lexists(work.unzip + name)]
@@ -865,7 +1071,7 @@ def run_attempt(attempt, app, work, corvane, records, version=""):
             if attempt.is_retry():
                 raise Refused("%s cannot be moved aside (%s): this attempt would lose the backups of the "
                               "earlier one; nothing was changed" % (records.backup, error))
-            print("corvane_update: warning: %s cannot be moved aside (%s); Corvane empties it itself" %
+            print("corvane-update: warning: %s cannot be moved aside (%s); Corvane empties it itself" %
                   (records.backup, error), file=sys.stderr)
 
     def changed_nothing():
@@ -878,11 +1084,11 @@ def run_attempt(attempt, app, work, corvane, records, version=""):
 
     try:
         records.write(record)
-        data, lines = run_corvane(corvane, app, work, present, version)
-    except (OSError, UnicodeError) as error:
+        data, lines = run_corvane(target, app, work, present, version)
+    except (OSError, UnicodeError, Refused) as error:
         changed_nothing()
         raise Refused("Corvane could not be started: %s" % error)
-    outcome = read_outcome(lines, present, work.unzip, app)
+    outcome = read_outcome(lines, present, target.path(work.unzip), target.path(app))
     if outcome.whole_run:
         changed_nothing()
         return outcome, None, [], data
@@ -905,7 +1111,7 @@ def run_attempt(attempt, app, work, corvane, records, version=""):
     return outcome, record, notes, data
 
 
-def conclude(kind, retry, outcome, record, notes, data, work, records):
+def conclude(kind, retry, outcome, record, notes, data, work, records, target):
     """Tells what the run did (a one-line summary, after a line for every name
     not replaced now), keeps its log beside the backup and tidies the work
     folder. The exit code."""
@@ -925,33 +1131,36 @@ def conclude(kind, retry, outcome, record, notes, data, work, records):
     for line in details:
         print("  " + line)
     for line in outcome.not_put_back:
-        print("corvane_update: WARNING: %s -- keep %s/ until it is back in place" % (line, records.backup),
+        print("corvane-update: WARNING: %s -- keep %s/ until it is back in place" % (line, records.backup),
               file=sys.stderr)
     for line in outcome.warnings:
-        print("corvane_update: warning: " + line, file=sys.stderr)
-    print("corvane_update: %s%s (log: %s)" % ("rollback: " if kind == "rollback" else "", summary, records.log_path))
+        print("corvane-update: warning: " + line, file=sys.stderr)
+    print("corvane-update: %s%s (log: %s)" % ("rollback: " if kind == "rollback" else "", summary, records.log_path))
 
     if record is None:
         work.remove_made()  # Corvane changed nothing; the release is whole in its archive
-    elif code == 0:
-        for folder in [work.path if work.chosen else work.unzip] + record["leftovers"]:
+    else:
+        remove_leftovers(record)
+        if code == 0:
+            # A folder that cannot be removed stays named in the record as its
+            # work folder, and the next run removes it.
+            folder = work.path if work.chosen else work.unzip
             try:
                 if os.path.lexists(folder.rstrip("/")):
                     remove_entry(folder)
             except OSError as error:
-                print("corvane_update: could not remove %s: %s" % (folder, error), file=sys.stderr)
-        record["leftovers"] = []
-    elif code == 3:
-        print("corvane_update: some files are replaced at the next restart; keep %s until then" % work.path)
-    elif kind == "rollback":
-        print("corvane_update: not everything was put back; the old versions not put back are still in %s; "
-              "close what holds them and run the rollback again" % work.unzip)
-    else:
-        print("corvane_update: not everything was replaced; the new versions are still in %s; close what "
-              "holds them and run the same update again" % work.unzip)
-    verdict = ["corvane_update: %s: %s; exit code %d" % (kind, summary, code)]
-    records.save_log(data, verdict + ["corvane_update:   " + line for line in details],
-                     append=retry or record is None)
+                print("corvane-update: could not remove %s: %s" % (folder, error), file=sys.stderr)
+        elif code == 3:
+            print("corvane-update: some files are replaced at the next restart; keep %s until then" % work.path)
+        elif kind == "rollback":
+            print("corvane-update: not everything was put back; the old versions not put back are still in %s; "
+                  "close what holds them and run the rollback again" % work.unzip)
+        else:
+            print("corvane-update: not everything was replaced; the new versions are still in %s; close what "
+                  "holds them and run the same update again" % work.unzip)
+    verdict = ["corvane-update: %s: %s; exit code %d" % (kind, summary, code)]
+    records.save_log(data, verdict + ["corvane-update:   " + line for line in details],
+                     append=retry or record is None or kind == "rollback", line_end=target.line_end)
     if record is not None:
         records.write(record)
     return code
@@ -967,7 +1176,7 @@ def after_failure(error, work):
         raise error
     if not isinstance(error, Exception):
         raise error  # an interruption: the next run puts the records right
-    print("corvane_update: %s: %s; the work folder %s is kept" % (type(error).__name__, error, work.path),
+    print("corvane-update: %s: %s; the work folder %s is kept" % (type(error).__name__, error, work.path),
           file=sys.stderr)
     return 2
 
@@ -976,11 +1185,15 @@ def after_failure(error, work):
 # Update and rollback
 
 
-def find_corvane(given):
+def find_corvane(args):
+    """The program to run, as a Target: --corvane, or corvane on the PATH."""
+    given = args.corvane
     path = given or shutil.which("corvane")
     if not path or not os.path.isfile(path):
         raise Refused("Corvane not found%s: give --corvane PROGRAM" % (" at " + given if given else ""))
-    return os.path.abspath(path)
+    if args.wine and not shutil.which("wine"):
+        raise Refused("--wine: no wine program on the PATH")
+    return Target(os.path.abspath(path), wine=args.wine)
 
 
 def application_folder(path):
@@ -998,7 +1211,7 @@ def wait_for_application(args, what):
 
 def update(args):
     app = application_folder(args.paths[1])
-    corvane = find_corvane(args.corvane)
+    target = find_corvane(args)
     try:
         stream = open(args.paths[0], "rb")
     except OSError as error:
@@ -1014,21 +1227,25 @@ def update(args):
         except (zipfile.BadZipFile, OSError) as error:
             raise Refused("not a readable zip archive: %s" % error)
         with archive:
-            entries, names = release_plan(archive, app, args.per_file, args.layout)
+            entries, names = release_plan(archive, app, args.per_file, args.layout, target.windows)
             records = Records(app)
             records.lock()
             work = None
             try:
                 previous = records.read()
-                work = work_folder(args.work, app, previous, digest)
+                if previous is not None and unfinished_rollback(previous):
+                    raise Refused("the last rollback did not put everything back: the old versions it left wait "
+                                  "in %sunzipTemp/; run --rollback again to finish it, or delete that folder to "
+                                  "give them up" % previous["work"])
+                work = work_folder(args.work, app, previous, digest, target.windows)
                 work.make(work.unzip, folder=True)
                 unpack(archive, entries, work.unzip)
                 wait_for_application(args, "update")
                 previous = records.settle(previous)
                 attempt = Attempt("update", digest, names, previous,
                                   extra={"archive": os.path.abspath(args.paths[0]), "per_file": args.per_file})
-                outcome, record, notes, data = run_attempt(attempt, app, work, corvane, records, args.version)
-                return conclude("update", attempt.is_retry(), outcome, record, notes, data, work, records)
+                outcome, record, notes, data = run_attempt(attempt, app, work, target, records, args.version)
+                return conclude("update", attempt.is_retry(), outcome, record, notes, data, work, records, target)
             except BaseException as error:
                 return after_failure(error, work)
             finally:
@@ -1044,7 +1261,7 @@ def unfinished_rollback(record):
 
 def rollback(args):
     app = application_folder(args.paths[0])
-    corvane = find_corvane(args.corvane)
+    target = find_corvane(args)
     records = Records(app)
     records.lock()
     work = None
@@ -1059,16 +1276,16 @@ def rollback(args):
             attempt = Attempt("rollback", record["release"], record["names"], record,
                               to_remove=record.get("to_remove", []), work_precious=True)
         else:
-            attempt, work = new_rollback(args, app, records, record)
-        outcome, new_record, notes, data = run_attempt(attempt, app, work, corvane, records)
-        return conclude("rollback", attempt.is_retry(), outcome, new_record, notes, data, work, records)
+            attempt, work = new_rollback(args, app, records, record, target.windows)
+        outcome, new_record, notes, data = run_attempt(attempt, app, work, target, records)
+        return conclude("rollback", attempt.is_retry(), outcome, new_record, notes, data, work, records, target)
     except BaseException as error:
         return after_failure(error, work)
     finally:
         records.release()
 
 
-def new_rollback(args, app, records, record):
+def new_rollback(args, app, records, record, windows):
     """Makes the backup the release of a rollback: moves updateTemp/ into a
     work folder as its unzipTemp/. (attempt, work folder)."""
     base = record
@@ -1076,10 +1293,12 @@ def new_rollback(args, app, records, record):
         base = record.get("previous")  # that rollback was cut short before it moved the backup
         if base is None:
             raise Refused("nothing to roll back: the record of the last update is gone")
-    names, to_remove = base.get("in_backup", []), base.get("added", [])
+    # Corvane's own folders are never a name of the application.
+    names, to_remove = [[entry for entry in base.get(key, []) if not is_reserved(entry.split("/")[0])]
+                        for key in ("in_backup", "added")]
     if not os.path.lexists(records.backup) and not to_remove:
         raise Refused("nothing to roll back: %s holds no backup" % app)
-    work = work_folder(args.work, app, None, None)
+    work = work_folder(args.work, app, None, None, windows)
     try:
         if os.path.lexists(records.backup) and os.stat(records.backup).st_dev != os.stat(work.path).st_dev:
             raise Refused("the work folder %s is on another file system than the application; give --work "
@@ -1089,9 +1308,11 @@ def new_rollback(args, app, records, record):
         previous.pop("previous", None)
         # Recorded before the backup moves, so that a run cut short in between
         # still knows where it went.
+        leftovers, waiting = carried_work_folders(record, work.path)
         records.write({"format": 1, "kind": "rollback", "release": release, "state": "running",
                        "work": work.path, "work_made": work.made, "work_chosen": work.chosen, "names": names,
-                       "in_backup": [], "added": [], "to_remove": to_remove, "previous": previous, "kept": None})
+                       "in_backup": [], "added": [], "to_remove": to_remove, "previous": previous, "kept": None,
+                       "leftovers": leftovers, "waiting": waiting})
         if os.path.lexists(records.backup):
             os.rename(records.backup, work.unzip)
             work.keep = True
@@ -1124,15 +1345,22 @@ class Parser(argparse.ArgumentParser):
         sys.exit(1)
 
 
-def parse(argv):
+def make_parser():
+    """The command line's parser: every option with its help."""
     parser = Parser(
-        usage="%(prog)s [options] RELEASE.zip APP\n       %(prog)s [options] --rollback APP",
+        prog=PROG, usage="%(prog)s [options] RELEASE.zip APP\n       %(prog)s [options] --rollback APP",
         description="Update an installed application from a release zip with Corvane, or roll the last "
-                    "update back.")
+                    "update back.",
+        epilog="Exit code: 0 every name replaced now; 3 some wait for the next restart; 2 something not "
+               "replaced (the work folder is kept: run the same command again); 1 refused, nothing changed. "
+               "More in corvane-update(1).")
     parser.add_argument("paths", nargs="+", metavar="RELEASE.zip APP", help="the release archive and the "
                         "installed application's folder; with --rollback the application's folder alone")
-    parser.add_argument("--corvane", help="the Corvane program (corvane.exe on Windows); default: corvane "
-                        "found on the PATH")
+    parser.add_argument("--corvane", metavar="PROGRAM", help="the Corvane program (corvane.exe on Windows, "
+                        "and with --wine); default: corvane found on the PATH")
+    parser.add_argument("--wine", action="store_true", help="PROGRAM is the Windows corvane.exe: run it under "
+                        "Wine (the wine program on the PATH, in the WINEPREFIX of the environment), with the "
+                        "paths it is given in Wine's form (Z: is the root of the file system)")
     parser.add_argument("--work", help="the folder to unpack into (default: a new folder beside APP)")
     parser.add_argument("--version", default="", help="the release's version, stored in the configuration")
     parser.add_argument("--per-file", action="store_true", help="list every file of the archive as its own "
@@ -1140,8 +1368,11 @@ def parse(argv):
                         "top-level files and folders replace those of the application whole)")
     parser.add_argument("--layout", choices=("auto", "wrapped", "flat"), default="auto",
                         help="whether the archive's one top-level folder wraps the release: 'wrapped' unpacks "
-                        "what is inside it, 'flat' takes the archive as it stands, 'auto' (default) unwraps "
-                        "a folder that the application does not have when it has some of the names inside it")
+                        "what is inside it, 'flat' takes the archive as it stands, 'auto' (default) guesses "
+                        "only where one reading is possible: it takes a --per-file patch as it stands, "
+                        "unwraps a whole release only when the application lacks that folder and has no "
+                        "top-level name outside it, takes a folder of the application's own as it stands, "
+                        "and refuses anything else")
     parser.add_argument("--sha256", metavar="HEX", help="the archive's SHA-256; any other archive is refused "
                         "before anything is unpacked")
     parser.add_argument("--wait-pid", type=int, metavar="PID", help="wait until the application's process "
@@ -1150,10 +1381,17 @@ def parse(argv):
                         "waits (default 60)")
     parser.add_argument("--rollback", action="store_true", help="put back the old versions that the last "
                         "update left in APP/updateTemp/ and take out what it added")
+    return parser
+
+
+def parse(argv):
+    parser = make_parser()
     args = parser.parse_args(argv)
     if len(args.paths) != (1 if args.rollback else 2):
         parser.error("give the application's folder alone with --rollback" if args.rollback else
                      "give the release archive and the application's folder")
+    if args.wine and not args.corvane:
+        parser.error("--wine runs the Windows program that --corvane names")
     if args.rollback and (args.per_file or args.sha256 or args.version or args.layout != "auto"):
         parser.error("--per-file, --layout, --sha256 and --version belong to an update, not to --rollback")
     if args.sha256 is not None and not re.fullmatch(r"[0-9a-fA-F]{64}", args.sha256):
@@ -1170,7 +1408,7 @@ def main(argv=None):
     try:
         return (rollback if args.rollback else update)(args)
     except (Refused, OSError, UnicodeError) as error:
-        print("corvane_update: %s" % error, file=sys.stderr)
+        print("corvane-update: %s" % error, file=sys.stderr)
         return 1
 
 

@@ -14,7 +14,10 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
+import struct
 import unittest
+import unittest.mock
 import warnings
 import zipfile
 
@@ -81,7 +84,10 @@ def install(folder, tree):
             write(full, data)
 
 
-def snapshot(folder, leave_out=("updateTemp", "updateTemp.log", "updateTemp.json")):
+RECORDS = ("updateTemp", "updateTemp.log", "updateTemp.json")
+
+
+def snapshot(folder, leave_out=RECORDS):
     """The tree below FOLDER: relative path -> text, ("link", target) or None
     for a folder; the top-level names LEAVE_OUT are left out."""
     tree = {}
@@ -158,8 +164,10 @@ class Fixture(unittest.TestCase):
         command = [sys.executable, UPDATER, *args]
         if corvane:
             command += ["--corvane", corvane]
-        return subprocess.run(command, capture_output=True, text=True, timeout=timeout,
-                              env=dict(os.environ, TMPDIR=self.temp))
+        environment = dict(os.environ, TMPDIR=self.temp)
+        if "--wine" in args and os.environ.get("WINEPREFIX"):
+            environment["HOME"] = os.environ["WINEPREFIX"] + "-home"  # as cmake/wine-run: never the real home
+        return subprocess.run(command, capture_output=True, text=True, timeout=timeout, env=environment)
 
     def zip(self, name, entries):
         return make_zip(os.path.join(self.dir, name), entries)
@@ -196,7 +204,7 @@ class UpdateTest(Fixture):
         result = self.updater(release, self.app, "--work", work, "--version", "1.1")
         self.assertExit(result, 0)
         self.assertEqual(result.stdout.splitlines(), [
-            "corvane_update: 3 replaced now, 0 at the restart, 0 not replaced (log: %s/updateTemp.log)" % self.app],
+            "corvane-update: 3 replaced now, 0 at the restart, 0 not replaced (log: %s/updateTemp.log)" % self.app],
             "a complete update prints one line")
 
         app = self.app + "/"
@@ -216,7 +224,7 @@ class UpdateTest(Fixture):
         if log and log[-1] == "":
             log.pop()  # the last line end
         self.assertEqual(read(app + "updateTemp.log"), "\n".join(log) + "\n" +
-                         "corvane_update: update: 3 replaced now, 0 at the restart, 0 not replaced; exit code 0\n")
+                         "corvane-update: update: 3 replaced now, 0 at the restart, 0 not replaced; exit code 0\n")
         as_in_doc = [line.replace(work + "/", DOC_WORK).replace(app, DOC_APP) for line in log]
         with open(os.path.join(TEST_ROOT, "example.log"), "w") as f:
             f.write("\n".join(as_in_doc))
@@ -266,14 +274,25 @@ class UpdateTest(Fixture):
         self.assertEqual(names, ["plugins"])
         self.assertEqual(os.readlink(unpacked + "plugins/b.so"), "a.so")
 
-    def test_a_single_top_level_folder_is_unwrapped_when_it_wraps_the_release(self):
-        wrapped = [("myapp-1.1/", None), ("myapp-1.1/myapp", "app 1.1"), ("myapp-1.1/plugins/new.so", "new")]
-        v1_tree = dict(V1, plugins=None)
+    def test_no_layout_is_guessed_into_the_wrong_place(self):
+        """One top-level folder is unwrapped only where the release cannot be
+        of the application's own layout; a patch is taken as it stands; where
+        both readings are possible the archive is refused and the message
+        names --layout."""
+        app_tree = dict(V1, plugins=None, **{"updateStage": None, "updateStage/x": "staged"})
+        own = dict(V1, plugins=None)
+        whole = [("myapp-1.1/", None), ("myapp-1.1/myapp", "app 1.1"), ("myapp-1.1/plugins/new.so", "new"),
+                 ("myapp-1.1/readme.txt", "readme 1.1")]
+        lang = [("lang/README.txt", "lang readme"), ("lang/de.qm", "de")]
         cases = [
-            # (what the application holds, archive entries, options, exit code, what the application then holds)
-            ("a wrapper around names of the application", V1, wrapped, [], 0,
-             {"myapp": "app 1.1", "plugins": None, "plugins/new.so": "new", "readme.txt": "readme 1.0"}),
-            ("a folder of the application", V1, [("plugins/new.so", "new")], [], 0,
+            # (what, what the application holds, archive entries, options, exit code, what it then holds)
+            ("a whole release in a wrapper (Corvane's updateStage/ is no name of the application)", app_tree, whole,
+             [], 0, {"myapp": "app 1.1", "plugins": None, "plugins/new.so": "new", "readme.txt": "readme 1.1"}),
+            ("a patch that adds one folder is never unwrapped", V1, lang, ["--per-file"], 0,
+             dict(own, **{"lang": None, "lang/README.txt": "lang readme", "lang/de.qm": "de"})),
+            ("the same as a whole release: a new folder or a wrapper", V1, lang, [], 1, own),
+            ("a wrapper without one of the application's names", V1, whole[:3], [], 1, own),
+            ("a folder of the application's own", V1, [("plugins/new.so", "new")], [], 0,
              {"myapp": "app 1.0", "plugins": None, "plugins/new.so": "new", "readme.txt": "readme 1.0"}),
             ("a folder that may be new or a wrapper", {"other": "x"}, [("docs/a.txt", "a")], [], 1,
              {"other": "x"}),
@@ -281,8 +300,10 @@ class UpdateTest(Fixture):
              {"other": "x", "docs": None, "docs/a.txt": "a"}),
             ("--layout wrapped unwraps it", {"other": "x"}, [("docs/a.txt", "a")], ["--layout", "wrapped"], 0,
              {"other": "x", "a.txt": "a"}),
+            ("--layout wrapped unwraps a patch", V1, [("p-1.1/plugins/new.so", "new")],
+             ["--per-file", "--layout", "wrapped"], 0, dict(own, **{"plugins/new.so": "new"})),
             ("--layout wrapped with two top-level names", V1, [("a/x", "x"), ("b", "b")], ["--layout", "wrapped"],
-             1, v1_tree),
+             1, own),
         ]
         for what, tree, entries, options, code, after in cases:
             with self.subTest(what):
@@ -291,7 +312,8 @@ class UpdateTest(Fixture):
                 before = snapshot(self.app, leave_out=())
                 result = self.updater(self.zip("r.zip", entries), self.app, *options)
                 self.assertExit(result, code)
-                self.assertEqual(snapshot(self.app), after)
+                # updateStage/ is Corvane's to empty or keep.
+                self.assertEqual(snapshot(self.app, leave_out=RECORDS + ("updateStage",)), after)
                 if code == 1:
                     self.assertIn("--layout", result.stderr, "the message names the way out")
                     self.assertNothingMade(before)
@@ -311,7 +333,7 @@ class UpdateTest(Fixture):
             ("a damaged member", data.replace(b"z" * 200, b"y" * 200, 1)),
         ]
         unsafe = ["../evil.txt", "/abs.txt", "C:/evil.txt", "a/../../evil.txt", "./myapp", "semi;colon.txt",
-                  "updateTemp/x", "updateTemp.log", "ctrl\x01.txt"]
+                  "updateTemp/x", "updateTemp.log", "updateStage/x", "UPDATESTAGE", "ctrl\x01.txt"]
         archives = [(name, payload, None) for name, payload in damaged]
         archives += [("entry %r" % entry, None, [("myapp", "app 6.6"), (entry, "evil")]) for entry in unsafe]
         archives += [
@@ -340,7 +362,7 @@ class UpdateTest(Fixture):
                             os.makedirs(options[1])
                     result = self.updater(path, self.app, *options)
                     self.assertExit(result, 1)
-                    self.assertRegex(result.stderr, r"^corvane_update: \S")
+                    self.assertRegex(result.stderr, r"^corvane-update: \S")
                     if work == "empty work folder":
                         self.assertEqual(os.listdir(options[1]), [], "the given work folder is empty again")
                         os.rmdir(options[1])
@@ -403,6 +425,81 @@ class UpdateTest(Fixture):
         self.assertEqual(snapshot(os.path.join(self.app, "updateTemp"), leave_out=()),
                          {"lib": None, "lib/core.so": "core 1.0"}, "only the changed file is backed up")
 
+    def test_unpacked_entries_keep_the_archives_times(self):
+        """The DOS time of an entry (local time), or the Unix time of its
+        extended-time field where it has one, for files, links and folders."""
+        install(self.app, V1)
+        unix_time = 1500000000  # 2017-07-14, UTC
+        extended = struct.pack("<HHBi", 0x5455, 5, 1, unix_time)
+        entries = [  # (name, date_time, extra, mode)
+            ("plugins/", (2019, 1, 2, 3, 4, 6), b"", stat.S_IFDIR | 0o755),
+            ("plugins/a.so", (2020, 5, 17, 10, 30, 0), b"", stat.S_IFREG | 0o644),
+            ("plugins/b.so", (2001, 1, 1, 0, 0, 0), extended, stat.S_IFREG | 0o644),
+            ("plugins/c.so", (2018, 8, 8, 8, 8, 8), b"", stat.S_IFLNK | 0o777),
+            ("myapp", (2021, 12, 31, 23, 59, 58), b"", stat.S_IFREG | 0o755),
+        ]
+        release = os.path.join(self.dir, "r.zip")
+        with zipfile.ZipFile(release, "w") as archive:
+            for name, date_time, extra, mode in entries:
+                info = zipfile.ZipInfo(name, date_time)
+                info.create_system, info.external_attr, info.extra = 3, mode << 16, extra
+                archive.writestr(info, "a.so" if stat.S_ISLNK(mode) else "" if name.endswith("/") else name)
+        self.assertExit(self.updater(release, self.app), 0)
+        for name, date_time, extra, _ in entries:
+            with self.subTest(name):
+                expected = unix_time if extra else time.mktime(date_time + (0, 0, -1))
+                self.assertEqual(os.lstat(os.path.join(self.app, name)).st_mtime, expected)
+        self.assertTrue(os.stat(os.path.join(self.app, "myapp")).st_mode & stat.S_IXUSR)
+
+    def test_the_release_and_the_records_reach_the_disk_before_corvane_starts(self):
+        """Seen in the updater's system calls: the work folder's file system
+        flushed (syncfs) after everything was written into it and before
+        Corvane starts; the record written aside, flushed, renamed, and its
+        folder flushed."""
+        install(self.app, V1)
+        trace = os.path.join(self.dir, "trace.txt")
+        self.own.add("trace.txt")
+        command = ["strace", "-f", "-y", "-qq", "-o", trace, "-e",
+                   "trace=syncfs,fsync,openat,rename,renameat,renameat2,execve", sys.executable, UPDATER,
+                   self.zip("r.zip", V11_ENTRIES), self.app, "--corvane", CORVANE]
+        result = subprocess.run(command, capture_output=True, text=True, timeout=120,
+                                env=dict(os.environ, TMPDIR=self.temp))
+        self.assertExit(result, 0)
+        calls = [re.sub(r"^\d+ +", "", line) for line in read(trace).splitlines()]
+        corvane = next(i for i, call in enumerate(calls) if call.startswith("execve(\"%s\"" % CORVANE))
+        written = [i for i, call in enumerate(calls[:corvane]) if call.startswith("openat(") and "O_CREAT" in call
+                   and "/corvane-update-" in call]
+        flushed = [i for i, call in enumerate(calls[:corvane])
+                   if re.match(r"syncfs\(\d+<%s/corvane-update-\w+>\) = 0" % re.escape(self.dir), call)]
+        self.assertTrue(written and flushed and flushed[-1] > written[-1],
+                        "the work folder is flushed after its last file is written:\n" + "\n".join(calls[:corvane]))
+        record = os.path.join(self.app, "updateTemp.json")
+        calls = [call for call in calls if not call.startswith("openat(")]
+        for i, call in enumerate(calls):
+            if re.match(r'rename(at2?)?\(.*"%s\.new", .*"%s"' % (re.escape(record), re.escape(record)), call):
+                self.assertRegex(calls[i - 1], r"^fsync\(\d+<%s\.new>\) = 0" % re.escape(record))
+                self.assertRegex(calls[i + 1], r"^fsync\(\d+<%s>\) = 0" % re.escape(self.app))
+                break
+        else:
+            self.fail("the record is never renamed into place")
+
+    def test_without_syncfs_every_file_and_folder_is_flushed(self):
+        """Where the system has no syncfs, each file and each folder below the
+        work folder is flushed on its own (links are not opened)."""
+        folder = os.path.join(self.dir, "w") + "/"
+        install(folder, {"unzipTemp/a": "a", "unzipTemp/sub/b": "b", "unzipTemp/sub/link": ("link", "b"),
+                         "unzipTemp/empty": None, "update_config.xml": "c"})
+        flushed = []
+        real_fsync = os.fsync
+        with unittest.mock.patch.object(corvane_update.sys, "platform", "other"), \
+                unittest.mock.patch.object(corvane_update.os, "fsync",
+                                           lambda fd: flushed.append(os.readlink("/proc/self/fd/%d" % fd))
+                                           or real_fsync(fd)):
+            corvane_update.flush_folder_tree(folder)
+        expected = [folder + path for path in ("unzipTemp/a", "unzipTemp/sub/b", "unzipTemp/sub", "unzipTemp/empty",
+                                               "unzipTemp", "update_config.xml")] + [folder.rstrip("/")]
+        self.assertEqual(sorted(flushed), sorted(expected))
+
 
 class RollbackTest(Fixture):
     def test_a_rollback_puts_the_old_versions_back_and_a_second_one_undoes_it(self):
@@ -421,6 +518,9 @@ class RollbackTest(Fixture):
                 self.assertIn("rollback: ", result.stdout)
                 self.assertEqual(snapshot(self.app), old)
                 self.assertEqual(self.beside(), [])
+                verdicts = re.findall(r"^corvane-update: (\w+): ", read(os.path.join(self.app, "updateTemp.log")),
+                                      re.M)
+                self.assertEqual(verdicts, ["update", "rollback"], "the rollback's log follows the update's")
                 result = self.updater("--rollback", self.app)
                 self.assertExit(result, 0)
                 self.assertEqual(snapshot(self.app), new)
@@ -438,6 +538,13 @@ class RollbackTest(Fixture):
         work = self.work_folders()
         self.assertEqual(len(work), 1, "the old version not put back waits in the work folder")
         self.assertEqual(read(os.path.join(self.dir, work[0], "unzipTemp", "b")), "b 1.0")
+        # An update now would leave those old versions behind for good.
+        before = snapshot(self.app, leave_out=())
+        result = self.updater(self.zip("r3.zip", [("a", "a 3.0")]), self.app)
+        self.assertExit(result, 1)
+        self.assertIn("run --rollback again", result.stderr)
+        self.assertEqual(snapshot(self.app, leave_out=()), before)
+        self.assertEqual(self.work_folders(), work)
 
         for path in ("b", "c"):
             self.release_immutable(os.path.join(self.app, path))
@@ -508,6 +615,26 @@ class RetryTest(Fixture):
         result = self.updater("--rollback", self.app)
         self.assertExit(result, 0)
         self.assertEqual(snapshot(self.app), {"a": "a 1.0", "b": "b 1.0"})
+
+    def test_every_work_folder_is_recorded_and_goes_when_no_longer_needed(self):
+        """A failed update, a rollback, the same update again: nothing is left
+        beside the application. A release that fails again and again keeps
+        one work folder, the one its record names."""
+        install(self.app, {"a": "a 1.0", "b": "b 1.0"})
+        release = self.zip("r.zip", [("a", "a 2.0"), ("b", "b 2.0")])
+        self.make_immutable(os.path.join(self.app, "b"))
+        for attempt in range(3):
+            self.assertExit(self.updater(release, self.app), 2)
+            work = self.work_folders()
+            self.assertEqual(len(work), 1, "attempt %d: one work folder" % attempt)
+            record = corvane_update.Records(self.app + "/").read()
+            self.assertEqual(record["work"], os.path.join(self.dir, work[0]) + "/")
+        self.assertExit(self.updater("--rollback", self.app), 0)
+        self.assertEqual(snapshot(self.app), {"a": "a 1.0", "b": "b 1.0"})
+        self.release_immutable(os.path.join(self.app, "b"))
+        self.assertExit(self.updater(release, self.app), 0)
+        self.assertEqual(snapshot(self.app), {"a": "a 2.0", "b": "b 2.0"})
+        self.assertEqual(self.beside(), [])
 
     def test_a_work_folder_can_be_used_again(self):
         install(self.app, V1)
@@ -663,6 +790,36 @@ class WindowsTest(Fixture):
         subprocess.run(["wineserver", "-w"], capture_output=True, timeout=60)
         self.assertEqual(read(app + "myapp.exe"), "app 1.1")
         self.assertEqual(read(app + "updateTemp/myapp.exe"), "app 1.0")
+
+
+    def test_an_update_and_a_rollback_of_the_windows_build_through_the_updater(self):
+        """The updater drives corvane.exe under Wine (--wine): Wine's paths in
+        the configuration and the log, a work folder with a blank in its path
+        passed whole, CR LF in the kept log."""
+        exe = os.path.join(BUILD, "win32", "corvane.exe")
+        install(self.app, V1)
+        old = snapshot(self.app)
+        # What the Windows program cannot see as the archive means it is refused first.
+        for entries in ([("myapp", "a"), ("MyApp", "b")], [("run", ("link", "myapp"))], [("a:b", "c")]):
+            with self.subTest(entries=entries):
+                result = self.updater(self.zip("bad.zip", entries), self.app, "--wine", corvane=exe)
+                self.assertExit(result, 1)
+                self.assertNothingMade(old)
+        work = os.path.join(self.temp, "my work")
+        result = self.updater(self.zip("r.zip", V11_ENTRIES), self.app, "--work", work, "--wine", corvane=exe)
+        self.assertExit(result, 0)
+        self.assertEqual(read(os.path.join(self.app, "myapp")), "app 1.1")
+        self.assertEqual(read(os.path.join(self.app, "plugins", "codecs", "video.so")), "codec 1.1")
+        self.assertEqual(read(os.path.join(self.app, "updateTemp", "myapp")), "app 1.0")
+        with open(os.path.join(self.app, "updateTemp.log"), newline="") as f:
+            log = f.read()
+        self.assertIn("Copy folder: Z:%s/unzipTemp/plugins/\r\n" % work, log)
+        self.assertTrue(log.endswith("exit code 0\r\n"), log)
+
+        result = self.updater("--rollback", self.app, "--wine", corvane=exe)
+        self.assertExit(result, 0)
+        self.assertEqual(snapshot(self.app), old)
+        self.assertEqual(self.beside(), [])
 
 
 if __name__ == "__main__":

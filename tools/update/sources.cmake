@@ -16,6 +16,7 @@ set(corvane_core_sources
   run/replace_entry.cpp
   run/replacement_pass.cpp
   run/run.cpp
+  run/terminal_options.cpp
   shell/shell_folders.cpp
   platform/status_text.cpp
   platform/platform_${CORVANE_PLATFORM}.cpp

@@ -196,6 +196,11 @@ void unlock_folder(FolderLock* lock);
 // one (POSIX).
 bool whole_command_line(std::string* line);
 
+// Whether this system's programs are met in a terminal and answer --help and
+// --version there (POSIX). A Windows GUI-subsystem program has no console to
+// answer on, so there every argument is the run parameter.
+bool answers_terminal_options();
+
 // GetVersionExA: the platform id of the running system (2 for the NT line,
 // 1 for Windows 9x). False when the query fails or there is no such notion.
 bool query_platform_id(unsigned* platform_id);

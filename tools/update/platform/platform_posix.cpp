@@ -461,6 +461,8 @@ void unlock_folder(FolderLock* lock) {
 
 bool whole_command_line(std::string*) { return false; }
 
+bool answers_terminal_options() { return true; }
+
 bool query_platform_id(unsigned*) {
   return false;
 }

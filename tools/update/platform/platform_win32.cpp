@@ -321,6 +321,8 @@ bool whole_command_line(std::string* line) {
   return true;
 }
 
+bool answers_terminal_options() { return false; }
+
 bool query_platform_id(unsigned* platform_id) {
   OSVERSIONINFOA info;
   std::memset(&info, 0, sizeof info);

@@ -104,4 +104,31 @@ TEST_F(RunStartTest, ALogPathThatDoesNotFitCreatesNoFile) {
   EXPECT_TRUE(std::filesystem::is_empty(data_root));
 }
 
+// On Linux a terminal is where a program is met: exactly --help or --version
+// is answered there. The Windows program has no console: every argument is the
+// run parameter, so "--help" is a configuration path like any other.
+TEST_F(RunStartTest, HelpAndVersionAreAnsweredOnlyWhereProgramsMeetATerminal) {
+  if (test_support::kWindows) {
+    for (const char* option : {"--help", "--version"}) EXPECT_EQ(test_support::run_corvane(option), 1) << option;
+    return;
+  }
+  // Run from the test folder, so that a run parameter "--help" finds no log.
+  std::string in_folder = "cd " + folder_ + " && ";
+  std::string out = folder_ + "out.txt";
+  auto run = [&](const std::string& arguments, const std::string& to) {
+    return test_support::run_process(in_folder + test_support::corvane_command_line("") + " " + arguments + " >" + to);
+  };
+  EXPECT_EQ(run("--version", out), 0);
+  EXPECT_EQ(read_file(out), std::string("corvane ") + CORVANE_VERSION + "\n");
+  EXPECT_EQ(run("--help", out), 0);
+  EXPECT_EQ(read_file(out).rfind("Usage: corvane CONFIG_PATH\n", 0), 0u) << read_file(out);
+  // Anything else is the run parameter: a path that names no configuration.
+  for (const char* arguments : {"--help --version", "-h", "--HELP", "'--help '"}) {
+    EXPECT_EQ(run(arguments, out), 1) << arguments;
+    EXPECT_EQ(read_file(out), "") << arguments;
+  }
+  // An answer that cannot be written is no success.
+  EXPECT_NE(run("--help", "/dev/full"), 0);
+}
+
 }  // namespace
