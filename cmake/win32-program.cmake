@@ -21,8 +21,10 @@ if(CORVANE_PROGRAM_ONLY)
   set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/corvane.rc PROPERTIES
     OBJECT_DEPENDS ${CORVANE_MANIFEST_FILE})
 
+  # The two *_win32.cpp files keep imports Windows 98 lacks or has only as
+  # failing stubs out of the program.
   add_executable(corvane ${corvane_main_source} platform/msvcrt_fstat64_win32.cpp
-    ${CMAKE_CURRENT_BINARY_DIR}/corvane.rc)
+    platform/wide_functions_win32.cpp ${CMAKE_CURRENT_BINARY_DIR}/corvane.rc)
   target_link_libraries(corvane PRIVATE corvane_core)
   set_target_properties(corvane PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CORVANE_PROGRAM_DIR})
   # A GUI-subsystem program (no console window of its own; mingw's start-up
