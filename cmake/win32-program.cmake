@@ -21,8 +21,10 @@ if(CORVANE_PROGRAM_ONLY)
   set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/corvane.rc PROPERTIES
     OBJECT_DEPENDS ${CORVANE_MANIFEST_FILE})
 
+  # The two *_win32.cpp files keep imports Windows 98 lacks or has only as
+  # failing stubs out of the program.
   add_executable(corvane ${corvane_main_source} platform/msvcrt_fstat64_win32.cpp
-    ${CMAKE_CURRENT_BINARY_DIR}/corvane.rc)
+    platform/wide_functions_win32.cpp ${CMAKE_CURRENT_BINARY_DIR}/corvane.rc)
   target_link_libraries(corvane PRIVATE corvane_core)
   # The version the resource carries; main.cpp needs it too (it answers
   # --version only where programs answer terminal options).

@@ -23,6 +23,17 @@ bool compose(char (&out)[kPathBuffer], const char* folder, const char* name, con
   return false;
 }
 
+// What the levels of one deletion share. A sub-folder whose entries cannot
+// be named where it stands (their paths would not fit a path buffer) is moved
+// up into the named folder under a short unused name, and the named folder is
+// walked once more, which empties it from there. Each move makes the moved
+// tree's path shorter, so the passes end.
+struct Emptied {
+  const char* folder;   // the named folder, ending in "/"
+  unsigned next_name;   // the next short name to try for a move up
+  unsigned moved_up;    // sub-folders moved up so far
+};
+
 // One level of a walk. It lives in the frame that starts the guard, so that
 // after a fault has cut the level short the search can still be closed there.
 struct Level {
@@ -32,6 +43,8 @@ struct Level {
   FolderSearch* volatile search;
   int result;
   platform::Status failure;  // the first failure of this level or below
+  Emptied* emptied;          // delete only
+  bool too_deep;             // delete only: an entry here cannot be named from this folder
 };
 
 // Notes a failure of the level: its result becomes 0, and the first reason is kept.
@@ -75,7 +88,7 @@ bool copied_as_folder(const FolderEntry& entry) {
   return entry.kind == EntryKind::folder || entry.kind == EntryKind::mount;
 }
 
-platform::Status copy_entry(const Level& level, const FolderEntry& entry) {
+platform::Status copy_entry(Level& level, const FolderEntry& entry) {
   const bool folder = copied_as_folder(entry);
   const char* tail = folder ? "/" : "";
   char from[kPathBuffer];
@@ -97,7 +110,7 @@ platform::Status copy_entry(const Level& level, const FolderEntry& entry) {
 
 // Walks the level's entries, in the order the system yields them, handing each to act; a failing entry fails the level and the walk
 // goes on. False when the folder cannot be searched.
-bool walk_entries(Level& level, platform::Status (*act)(const Level&, const FolderEntry&)) {
+bool walk_entries(Level& level, platform::Status (*act)(Level&, const FolderEntry&)) {
   if (!open_search(level)) return false;
   FolderEntry entry;
   while (platform::next_entry(level.search, &entry)) {
@@ -108,36 +121,78 @@ bool walk_entries(Level& level, platform::Status (*act)(const Level&, const Fold
   return true;
 }
 
-void copy_level(void* context) { walk_entries(*static_cast<Level*>(context), copy_entry); }
+void copy_level(void* context) {
+  Level& level = *static_cast<Level*>(context);
+  if (!walk_entries(level, copy_entry)) return;
+  // Once its contents are in: adding them changes a folder's time, and a
+  // folder without write permission would not have taken them.
+  platform::Status kept = platform::copy_folder_attributes(level.source, level.target);
+  if (!kept.ok()) fail(level, kept);
+}
 
 int copy_tree_level(const char* source, const char* target, EntryHook hook, platform::Status* first_failure) {
-  Level level = {source, target, hook, nullptr, 1, platform::kOk};
+  Level level = {source, target, hook, nullptr, 1, platform::kOk, nullptr, false};
   return run_level(copy_level, level, first_failure);
 }
 
-int delete_tree_level(const char* folder, EntryHook hook, platform::Status* first_failure);
+int delete_tree_level(const char* folder, EntryHook hook, Emptied* emptied, platform::Status* first_failure,
+                      bool* too_deep);
 
-platform::Status delete_entry(const Level& level, const FolderEntry& entry) {
-  const bool folder = entry.kind == EntryKind::folder || entry.kind == EntryKind::mount;
+// Moves the folder at path up into the named folder, under the first short
+// name not taken there, to be emptied by the next pass. Failure::too_long when
+// that place would be no shorter than where it stands: moving it again would
+// not help.
+platform::Status move_up(Emptied& emptied, const char* path) {
+  const std::size_t length = std::strlen(path);
+  for (;;) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%u", emptied.next_name);
+    char to[kPathBuffer];
+    if (!compose(to, emptied.folder, name, "") || std::strlen(to) >= length) return platform::too_long();
+    ++emptied.next_name;
+    platform::Status moved = platform::move_entry(path, to);
+    if (moved.ok()) ++emptied.moved_up;
+    if (moved.failure != platform::Failure::exists) return moved;
+  }
+}
+
+// A sub-folder is emptied and removed where it stands when it can be. When
+// it cannot be searched there, or an entry inside it cannot be named, it is
+// moved up into the named folder, which empties it in its next pass.
+platform::Status delete_sub_folder(Level& level, const FolderEntry& entry) {
+  char path[kPathBuffer];
+  if (compose(path, level.source, entry.name, "/") && std::strlen(path) <= platform::kSearchFolderMax) {
+    if (level.hook) level.hook(path);
+    platform::Status below = platform::kOk;
+    bool too_deep = false;
+    if (delete_tree_level(path, level.hook, level.emptied, &below, &too_deep) == 1) return platform::kOk;
+    if (!too_deep) return below;
+    path[std::strlen(path) - 1] = '\0';
+    platform::Status moved = move_up(*level.emptied, path);
+    // A move that cannot be made leaves the entry that did not fit, whose
+    // reason is the one kept.
+    return moved.ok() ? platform::kOk : below;
+  }
+  if (!compose(path, level.source, entry.name, "")) {
+    level.too_deep = true;  // this folder moved up would let it be named
+    return platform::too_long();
+  }
+  if (level.hook) level.hook(path);
+  return move_up(*level.emptied, path);
+}
+
+platform::Status delete_entry(Level& level, const FolderEntry& entry) {
+  if (entry.kind == EntryKind::folder) return delete_sub_folder(level, entry);
+  // Another file system: its files are not part of this tree.
+  if (entry.kind == EntryKind::mount) return platform::Status{platform::Failure::mount_point, 0};
   char path[kPathBuffer];
   // A link is named without a trailing "/" so that it is the link that goes.
-  if (!compose(path, level.source, entry.name, folder ? "/" : "")) return platform::too_long();
-  if (level.hook) level.hook(path);
-  switch (entry.kind) {
-    case EntryKind::link:
-      return platform::remove_link(path);
-    case EntryKind::mount:
-      // Another file system: its files are not part of this tree.
-      return platform::Status{platform::Failure::mount_point, 0};
-    case EntryKind::folder: {
-      platform::Status below = platform::kOk;
-      delete_tree_level(path, level.hook, &below);
-      return below;
-    }
-    case EntryKind::file:
-    case EntryKind::other:
-      break;
+  if (!compose(path, level.source, entry.name, "")) {
+    level.too_deep = true;  // this folder moved up would let it be named
+    return platform::too_long();
   }
+  if (level.hook) level.hook(path);
+  if (entry.kind == EntryKind::link) return platform::remove_link(path);
   // Not looked at: when the attributes stay, the deletion fails and tells.
   platform::set_normal_attributes(path);
   return platform::delete_file(path);
@@ -145,16 +200,32 @@ platform::Status delete_entry(const Level& level, const FolderEntry& entry) {
 
 void delete_level(void* context) {
   Level& level = *static_cast<Level*>(context);
-  if (!walk_entries(level, delete_entry)) return;  // nothing deleted, the folder stays
+  // A folder that cannot be written to (a copy keeps its source's permission
+  // bits) would keep every entry. Not looked at: the deletions then fail and
+  // tell.
+  platform::set_normal_attributes(level.source);
+  // The named folder is walked again for as long as a pass has moved a
+  // sub-folder up into it; the last pass's failures are those that stay.
+  const bool named = level.source == level.emptied->folder;
+  for (;;) {
+    const unsigned moved_before = level.emptied->moved_up;
+    level.result = 1;
+    level.too_deep = false;
+    if (!walk_entries(level, delete_entry)) return;  // nothing deleted, the folder stays
+    if (!named || level.emptied->moved_up == moved_before) break;
+  }
   platform::Status removed = platform::remove_folder(level.source);
   // A folder that still holds an entry stays; that entry's failure is the
   // reason already kept.
   if (!removed.ok() && level.result == 1) fail(level, removed);
 }
 
-int delete_tree_level(const char* folder, EntryHook hook, platform::Status* first_failure) {
-  Level level = {folder, nullptr, hook, nullptr, 1, platform::kOk};
-  return run_level(delete_level, level, first_failure);
+int delete_tree_level(const char* folder, EntryHook hook, Emptied* emptied, platform::Status* first_failure,
+                      bool* too_deep) {
+  Level level = {folder, nullptr, hook, nullptr, 1, platform::kOk, emptied, false};
+  int result = run_level(delete_level, level, first_failure);
+  if (too_deep) *too_deep = level.too_deep;
+  return result;
 }
 
 // When the named folder is itself a link, removes the link and yields true
@@ -182,5 +253,6 @@ int copy_folder_tree(const char* source, const char* target, platform::Status* f
 int delete_folder_tree(const char* folder, platform::Status* first_failure, EntryHook hook) {
   int result = 0;
   if (remove_if_link(folder, &result, first_failure)) return result;
-  return delete_tree_level(folder, hook, first_failure);
+  Emptied emptied = {folder, 0, 0};
+  return delete_tree_level(folder, hook, &emptied, first_failure, nullptr);
 }

@@ -12,7 +12,11 @@
 // Copies the contents of source into target, which must exist already.
 // Sub-folders are created with make_folder (an existing one is reused);
 // existing target files are overwritten. Where the system has links of its
-// own (POSIX), a link is copied as a link. 0 when source cannot be searched.
+// own (POSIX), a link is copied as a link. Every folder filled, target
+// included, then gets its source's permission bits (Windows: attributes) and
+// modification time, as a copied file does (Windows 9x cannot open a folder
+// to set its time: there it keeps the time of the copy). 0 when source cannot
+// be searched.
 // Called with the path of each entry before a walk acts on it; tests pass one
 // that raises a fault or an exception inside a level.
 using EntryHook = void (*)(const char* entry_path);
@@ -20,11 +24,14 @@ using EntryHook = void (*)(const char* entry_path);
 int copy_folder_tree(const char* source, const char* target, platform::Status* first_failure = nullptr,
                      EntryHook hook = nullptr);
 
-// Deletes everything below folder, read-only files included, then folder
-// itself. A link (symbolic link, junction) is removed as itself and never
-// walked through, so nothing outside the tree is touched; a named folder that
-// is itself a link is removed the same way. A folder where another file
+// Deletes everything below folder, read-only files and folders included, then
+// folder itself. A link (symbolic link, junction) is removed as itself and
+// never walked through, so nothing outside the tree is touched; a named folder
+// that is itself a link is removed the same way. A folder where another file
 // system is mounted is left alone, as is anything else whose deletion fails,
-// and so are the folders that hold it. 0 when folder cannot be searched (then
-// nothing is changed).
+// and so are the folders that hold it. How deep the tree goes does not
+// matter: a sub-folder whose entries' paths would not fit a path buffer where
+// it stands is first moved up into folder under a short unused name and
+// emptied from there (only an entry whose own name does not fit beside folder
+// stays). 0 when folder cannot be searched (then nothing is changed).
 int delete_folder_tree(const char* folder, platform::Status* first_failure = nullptr, EntryHook hook = nullptr);

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -169,10 +171,53 @@ TEST_F(FolderTreeTest, CopyKeepsPermissionBitsAndModificationTime) {
   EXPECT_EQ(read_file("dst/sub/script"), "sub/script");
 }
 
-TEST_F(FolderTreeTest, DeleteRemovesNestedTreeWithReadOnlyFiles) {
+// Every folder a copy fills, the named one included, gets its source's
+// permission bits (Windows: attributes) and modification time once its
+// contents are in, a folder that cannot be written to included.
+TEST_F(FolderTreeTest, CopyGivesEveryFolderItsSourcesModeAndTime) {
+  build("src/", {"f", "sub/", "sub/g", "sub/deeper/", "sub/deeper/h"});
+  struct Case {
+    const char* folder;
+    fs::perms mode;            // POSIX
+    std::uint32_t attributes;  // Windows
+  } cases[] = {{"src", fs::perms::owner_all, 0},
+               {"src/sub", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec,
+                platform::kAttrHidden},
+               {"src/sub/deeper", fs::perms::owner_read | fs::perms::owner_exec, platform::kAttrReadOnly}};
+  for (const Case& c : cases) {
+    if (test_support::kWindows)
+      ASSERT_TRUE(c.attributes == 0 || platform::set_attributes(c.folder, c.attributes)) << c.folder;
+    else
+      fs::permissions(c.folder, c.mode);
+  }
+  // The copies' own times would be later.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  build("dst/", {});
+  EXPECT_EQ(copy_folder_tree("src/", "dst/"), 1);
+  EXPECT_EQ(read_file("dst/sub/deeper/h"), "sub/deeper/h");
+  for (const Case& c : cases) {
+    std::string copy = "dst" + std::string(c.folder).substr(3);
+    SCOPED_TRACE(copy);
+    EXPECT_EQ(fs::last_write_time(copy), fs::last_write_time(c.folder));
+    if (test_support::kWindows) {
+      // As the system keeps them: Wine has no read-only folders.
+      const std::uint32_t kKept = platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem;
+      const std::uint32_t source = platform::file_attributes(c.folder) & kKept;
+      EXPECT_EQ(platform::file_attributes(copy.c_str()) & kKept, source);
+      EXPECT_EQ(source & platform::kAttrHidden, c.attributes & platform::kAttrHidden);
+    } else {
+      EXPECT_EQ(fs::status(copy).permissions(), c.mode);
+    }
+  }
+  // A copy of a folder that cannot be written to is deleted all the same.
+  EXPECT_EQ(delete_folder_tree("dst/"), 1);
+  EXPECT_FALSE(exists("dst"));
+}
+
+TEST_F(FolderTreeTest, DeleteRemovesNestedTreeWithReadOnlyFilesAndFolders) {
   build("tree/", {"a", "sub/", "sub/b", "sub/deeper/", "sub/deeper/c", "sub/empty/"});
   build("beside/", {"kept"});
-  for (const char* path : {"tree/a", "tree/sub/deeper/c"})
+  for (const char* path : {"tree/a", "tree/sub/deeper/c", "tree/sub/empty"})
     ASSERT_TRUE(platform::set_attributes(path, platform::kAttrReadOnly));
   ASSERT_TRUE(platform::set_attributes("tree/sub/b", platform::kAttrHidden | platform::kAttrSystem));
   EXPECT_EQ(delete_folder_tree("tree/"), 1);
@@ -306,7 +351,9 @@ TEST_F(FolderTreeTest, CopyOntoItselfLeavesFilesWhole) {
 // A composed path holds at most 259 characters. An entry whose path would be
 // longer fails, the walk goes on, and nothing is done with a cut path (which
 // would name another entry: here the victim, which is the past-limit file's
-// name cut to fit).
+// name cut to fit). A deletion moves a folder that cannot be searched where it
+// stands up to a short name and deletes it from there; a file whose own name
+// does not fit beside the named folder stays.
 TEST_F(FolderTreeTest, EntryPathsAtAndPastTheLimit) {
   const std::string kSource = "src/" + std::string(50, 'd') + "/";  // 55 characters
   const std::string kTarget = "dst/" + std::string(50, 'd') + "/";
@@ -322,15 +369,87 @@ TEST_F(FolderTreeTest, EntryPathsAtAndPastTheLimit) {
   Tree copied = {{at, at}, {victim, "victim"}};
   EXPECT_EQ(snapshot(kTarget), copied);
 
-  EXPECT_EQ(delete_folder_tree(kSource.c_str()), 0);
-  Tree left = {{past, past}, {folder_past, "/"}};
+  platform::Status why = platform::kOk;
+  EXPECT_EQ(delete_folder_tree(kSource.c_str(), &why), 0);
+  EXPECT_EQ(why.failure, platform::Failure::too_long);
+  Tree left = {{past, past}};
   EXPECT_EQ(snapshot(kSource), left);
   // What stays is removed from near by: the runtime library under Wine
   // refuses paths this long when written out in full.
   fs::current_path(kSource);
   fs::remove(past);
-  fs::remove(folder_past);
   fs::current_path(folder_);
+}
+
+// Trees deeper than a path holds, as a replaced folder becomes once it is
+// moved into the backup folder: each is made where its paths fit, then moved
+// below a folder with a long name, and emptied all the same.
+class DeepTreeTest : public FolderTreeTest {
+ protected:
+  static constexpr int kLevels = 8;
+  // A chain of kLevels folders of 20 characters below folder, with a file at
+  // its end; the path of its deepest folder, relative to folder.
+  std::string chain(const std::string& folder) {
+    std::string deepest;
+    for (int level = 0; level < kLevels; ++level) deepest += std::string(19, 'a' + level) + "/";
+    build(folder, {deepest, deepest + "f"});
+    return deepest;
+  }
+  // Moves the entry from into the folder to, keeping its name.
+  void nest(const std::string& from, const std::string& to) {
+    ASSERT_TRUE(platform::move_entry(from.c_str(), (to + fs::path(from).filename().string()).c_str()).ok())
+        << from << " -> " << to;
+  }
+  const std::string kNamed = "t/";
+  const std::string kLong = kNamed + std::string(120, 'l') + "/";  // 123 characters
+};
+
+TEST_F(DeepTreeTest, EveryShapeOfDepthIsEmptied) {
+  build(kLong, {});
+  build("beside/", {"kept"});
+  // A file whose path is past the limit in a folder that can be searched
+  // (its folder's path: 229 characters; the file's: 269).
+  build("file/", {"d/", "d/" + std::string(98, 'b') + "/", "d/" + std::string(98, 'b') + "/" + std::string(40, 'f')});
+  nest("file", kLong);
+  // A folder that can be named but not searched (257 characters, 258 with
+  // its "/"), and a file in it.
+  build("fold/", {std::string(128, 'c') + "/", std::string(128, 'c') + "/f"});
+  nest("fold", kLong);
+  // Three chains nested into each other: over 650 characters deep.
+  const std::string inner = chain("c3/");
+  const std::string middle = chain("c2/");
+  const std::string outer = chain("c1/");
+  nest("c3", "c2/" + middle);
+  nest("c2", "c1/" + outer);
+  nest("c1", kLong);
+
+  platform::Status why = platform::kOk;
+  EXPECT_EQ(delete_folder_tree(kNamed.c_str(), &why), 1) << platform::describe(why);
+  EXPECT_FALSE(exists("t"));
+  EXPECT_EQ(snapshot("beside/"), (Tree{{"kept", "kept"}}));
+}
+
+// A folder moved up takes a name nobody uses; an entry that cannot be
+// deleted stays where it is, and is the reason told.
+TEST_F(DeepTreeTest, AMovedUpFolderTakesAFreeNameAndWhatCannotGoStays) {
+  build(kLong, {});
+  build(kNamed, {"0/", "0/stuck", "1"});
+  test_support::HeldEntry* held = nullptr;
+  bool immutable = false;
+  if (test_support::kWindows) {
+    held = test_support::hold_open(kNamed + "0/stuck");
+    ASSERT_NE(held, nullptr);
+  } else if (!(immutable = test_support::set_immutable(kNamed + "0/stuck", true))) {
+    GTEST_SKIP() << "no immutable files here (needs root and ext4)";
+  }
+  const std::string deepest = chain("c/");
+  nest("c", kLong);
+  platform::Status why = platform::kOk;
+  EXPECT_EQ(delete_folder_tree(kNamed.c_str(), &why), 0);
+  EXPECT_NE(why.failure, platform::Failure::too_long) << platform::describe(why);
+  EXPECT_EQ(snapshot(kNamed), (Tree{{"0", "/"}, {"0/stuck", "0/stuck"}}));
+  test_support::release(held);
+  if (immutable) test_support::set_immutable(kNamed + "0/stuck", false);
 }
 
 // The search pattern "<folder>*.*" must fit too: a folder of 256 characters

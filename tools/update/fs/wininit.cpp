@@ -13,13 +13,41 @@ const std::string kHeader = "[rename]";
 
 char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// True when the first 8 characters of line are "[rename]" in any letter case.
-// A line end or the text's end before them matches no header character.
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// The line without the blanks it begins with, which profile readers pass over.
+const char* without_leading_blanks(const char* line) {
+  while (is_blank(*line)) ++line;
+  return line;
+}
+
+// True when line, past its leading blanks, begins with "[rename]" in any
+// letter case. A line end or the text's end before that matches no header
+// character.
 bool starts_with_header(const char* line) {
+  line = without_leading_blanks(line);
   for (std::size_t i = 0; i < kHeader.size(); ++i) {
     if (ascii_lower(line[i]) != kHeader[i]) return false;
   }
   return true;
+}
+
+// A path in the form WININIT.EXE reads before Windows starts: DOS separators.
+// No double-byte character has "/" as its second byte, so every "/" is one.
+void to_dos_separators(char* path) {
+  for (; *path; ++path)
+    if (*path == '/') *path = '\\';
+}
+
+// The short form of path as DOS names it: made absolute first (WININIT.EXE
+// does not run in the program's current folder), then its 8.3 form, with
+// backslashes whatever separators the configuration used.
+platform::Status dos_short_path(const char* path, char (&out)[platform::kPathBuffer]) {
+  std::string full = platform::full_path(path);
+  if (full.empty()) return platform::Status{platform::Failure::not_found, 0};
+  platform::Status status = platform::short_path(full.c_str(), out, sizeof out);
+  if (status.ok()) to_dos_separators(out);
+  return status;
 }
 
 }  // namespace
@@ -99,11 +127,12 @@ std::string with_entry(const std::string& content, const std::string& entry) {
   while (start < content.size()) {
     std::size_t end = start;
     while (end < content.size() && line_end_at(content, end) == 0) ++end;
-    if (in_section && content[start] == '[') {
+    const char* here = content.c_str() + start;
+    if (in_section && *without_leading_blanks(here) == '[') {
       insert_at = start;  // the next section's header
       break;
     }
-    if (!in_section && insert_at == std::string::npos && starts_with_header(content.c_str() + start))
+    if (!in_section && insert_at == std::string::npos && starts_with_header(here))
       in_section = true;
     start = end < content.size() ? end + line_end_at(content, end) : end;
   }
@@ -141,9 +170,9 @@ int queue_wininit_rename(const char* target, const char* source, platform::Statu
   if (!why) why = &status;
   char short_source[platform::kPathBuffer];
   char short_target[platform::kPathBuffer];
-  *why = platform::short_path(source, short_source, sizeof short_source);
+  *why = dos_short_path(source, short_source);
   if (!why->ok()) return 0;
-  *why = platform::short_path(target, short_target, sizeof short_target);
+  *why = dos_short_path(target, short_target);
   if (!why->ok()) return 0;
   char file_path[platform::kPathBuffer];
   if (!wininit_path(file_path, sizeof file_path)) {

@@ -16,9 +16,9 @@ int wininit_path(char* buffer, std::size_t size);
 
 // Adds the entry line "short_target=short_source" to the restart-rename file
 // at file_path (created when missing), as one line at the end of the first
-// section whose header line starts with "[rename]" in any letter case (before
-// the next section's header, since the system reads its entries from that
-// section only); when there is no such section, a "[rename]" header and the
+// section whose header line starts with "[rename]" in any letter case, past
+// any blanks, as profile readers take it (before the next section's header,
+// since the system reads its entries from that section only); when there is no such section, a "[rename]" header and the
 // entry go at the end. The file is read as bytes and every other line is kept
 // byte for byte, whatever its line ends; the new lines take the file's own
 // line end (CR LF when it has none), and a last line without one gets one
@@ -30,8 +30,9 @@ int append_rename_entry(const char* file_path, const char* short_target, const c
                         platform::Status* why = nullptr);
 
 // Asks Windows 9x to move source onto target at its next start: appends the
-// short forms of both to wininit.ini. 0, with the file untouched and the
-// reason in *why, when either path has no short form (it does not exist, or
-// the system has none) or the file's path cannot be composed; otherwise the
-// result of append_rename_entry.
+// short forms of both to wininit.ini as DOS names them (WININIT.EXE runs
+// before Windows): absolute, 8.3, with backslashes whatever separators the
+// paths had. 0, with the file untouched and the reason in *why, when either
+// path has no short form (it does not exist, or the system has none) or the
+// file's path cannot be composed; otherwise the result of append_rename_entry.
 int queue_wininit_rename(const char* target, const char* source, platform::Status* why = nullptr);

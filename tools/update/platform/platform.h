@@ -119,6 +119,12 @@ void close_folder(FolderSearch* search);
 // attributes (permission bits) and the modification time go with the copy.
 Status copy_file(const char* from, const char* to);
 
+// Gives the folder to the permission bits (Windows: the read-only, hidden,
+// system and archive attributes) and the modification time of the folder
+// from, as copy_file does for a file. Windows 9x cannot open a folder to set
+// its time: there only the attributes are given.
+Status copy_folder_attributes(const char* from, const char* to);
+
 // Copies a link as a link: the new one points where the old one does. An
 // existing entry at to, other than a folder, is replaced. Failure::not_supported
 // where the system's copies take what a link points to instead (Windows).
@@ -145,11 +151,13 @@ Status move_entry(const char* from, const char* to);
 bool same_volume(const char* a, const char* b);
 
 // Moves a new folder into its place in one step, where that gives the same
-// result as copying it: on POSIX a rename keeps modes, times, ownership and
-// links, as the copy does. Never replaces an existing target; fails across
-// file systems. Windows: Failure::not_supported, since a moved tree would keep
-// the security settings of the release's folder instead of inheriting those
-// of the application folder, as a copy does.
+// result as copying it: on POSIX a rename keeps the modes, times and links,
+// as the copy does; the moved entries keep their owner, who unpacked the
+// release, where copies belong to the user running Corvane (the same one
+// when the updater that unpacked it starts Corvane). Never replaces an
+// existing target; fails across file systems. Windows: Failure::not_supported,
+// since a moved tree would keep the security settings of the release's folder
+// instead of inheriting those of the application folder, as a copy does.
 Status move_folder_into_place(const char* from, const char* to);
 // Whether move_folder_into_place can succeed on this system at all.
 bool moves_folders_into_place();

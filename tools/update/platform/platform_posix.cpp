@@ -322,6 +322,17 @@ void close_folder(FolderSearch* search) {
 
 Status copy_file(const char* from, const char* to) { return status_of(copy_regular_file(from, to)); }
 
+Status copy_folder_attributes(const char* from, const char* to) {
+  struct stat source;
+  struct stat target;
+  if (stat(from, &source) != 0 || stat(to, &target) != 0) return last_error();
+  // The bits are changed only where they differ, as for a copied file.
+  if ((target.st_mode & 07777) != (source.st_mode & 07777) && chmod(to, source.st_mode & 07777) != 0)
+    return last_error();
+  struct timespec times[2] = {source.st_atim, source.st_mtim};
+  return status_of(utimensat(AT_FDCWD, to, times, 0) == 0);
+}
+
 Status copy_link(const char* from, const char* to) {
   char target[PATH_MAX];
   ssize_t length = readlink(from, target, sizeof target - 1);

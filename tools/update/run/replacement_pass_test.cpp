@@ -513,6 +513,57 @@ TEST_F(ReplacementPassTest, ABackupFolderThatCannotBeEmptiedIsLogged) {
                                         "Copy file: " + release_ + "app.exe"}));
 }
 
+// A folder whose deepest path fits in the application does not fit below
+// updateTemp/, 11 characters longer: the next run empties the backup folder
+// all the same, and replaces the folder again.
+TEST_F(ReplacementPassTest, ABackupDeeperThanAPathHoldsIsEmptiedByTheNextRun) {
+  std::string deep = "plugins/";
+  while (app_.size() + deep.size() + 31 < 255) deep += std::string(30, 'd') + "/";
+  deep += std::string(255 - app_.size() - deep.size(), 'f');
+  ASSERT_EQ(app_.size() + deep.size(), 255u);
+  make_tree(app_, {{deep, "old"}});
+  write_config("plugins;");
+  for (const char* version : {"new", "newer"}) {
+    SCOPED_TRACE(version);
+    make_tree(release_, {{"plugins/" + std::string(version) + ".txt", version}});
+    EXPECT_EQ(run(), 1);
+    EXPECT_TRUE(LinesMatch(log_lines(), {"Copy folder: " + release_ + "plugins/"}));
+    EXPECT_EQ(read_file(app_ + "plugins/" + version + ".txt"), version);
+  }
+  EXPECT_EQ(snapshot(app_ + "updateTemp/"), (Tree{{"plugins", "/"}, {"plugins/new.txt", "new"}}));
+}
+
+// A folder copied from another file system keeps its source's permission
+// bits (Windows: attributes) and modification time, as a file does: a private
+// folder stays private.
+TEST_F(ReplacementPassTest, ACopiedFolderKeepsItsModeAndTime) {
+  write_config("data;", app_, temp_on_other_file_system());
+  make_tree(app_, {{"data/old.txt", "old"}});
+  make_tree(release_, {{"data/secret.txt", "secret"}, {"data/sub/x.txt", "x"}});
+  if (test_support::kWindows) {
+    ASSERT_TRUE(platform::set_attributes((release_ + "data").c_str(), platform::kAttrHidden));
+  } else {
+    fs::permissions(release_ + "data", fs::perms::owner_all);
+    fs::permissions(release_ + "data/sub", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  }
+  const auto data_time = fs::last_write_time(release_ + "data");
+  const auto sub_time = fs::last_write_time(release_ + "data/sub");
+  const fs::perms sub_mode = fs::status(release_ + "data/sub").permissions();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the copies' own times would be later
+
+  EXPECT_EQ(run(), 1);
+  EXPECT_TRUE(LinesMatch(log_lines(), {"Copy folder: " + release_ + "data/"}));
+  EXPECT_EQ(read_file(app_ + "data/secret.txt"), "secret");
+  EXPECT_EQ(fs::last_write_time(app_ + "data"), data_time);
+  EXPECT_EQ(fs::last_write_time(app_ + "data/sub"), sub_time);
+  if (test_support::kWindows) {
+    EXPECT_NE(platform::file_attributes((app_ + "data").c_str()) & platform::kAttrHidden, 0u);
+  } else {
+    EXPECT_EQ(fs::status(app_ + "data").permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(app_ + "data/sub").permissions(), sub_mode);
+  }
+}
+
 TEST_F(ReplacementPassTest, ALeftoverOfADeletionCutShortIsCleared) {
   make_tree(temp_ + "deleteTemp/1", {{"stale/b.plg", "b 0"}});
   make_tree(app_, {{"plugins/a.plg", "a 1"}});

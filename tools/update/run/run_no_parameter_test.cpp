@@ -10,6 +10,7 @@
 #include "fs/path_text.h"
 #include "platform/test_support.h"
 #include "shell/shell_folders.h"
+#include "testing/trees.h"
 
 namespace {
 
@@ -49,6 +50,18 @@ TEST_F(RunNoParameterTest, CreatesTheDataFolderButNotTempAndWritesNothing) {
   EXPECT_EQ(run_without_parameter(), 0);
   EXPECT_TRUE(std::filesystem::is_directory(data_folder_));
   EXPECT_FALSE(exists(data_folder_ + "Temp"));
+}
+
+// In a fresh home the run makes the documents folder, the application-data
+// folder and Maridel9/ in the first, and nothing else: the folders that
+// docs/integration.md names.
+TEST_F(RunNoParameterTest, InAFreshHomeCreatesOnlyTheFoldersTheGuideNames) {
+  if (test_support::kWindows) GTEST_SKIP() << "Windows' shell makes its own user folders";
+  const std::string home = folder_ + "fresh-home/";
+  test_support::OwnHome fresh(home);
+  EXPECT_EQ(run_without_parameter(), 0);
+  EXPECT_EQ(testing_trees::snapshot(home),
+            (testing_trees::Tree{{".config", "/"}, {"Documents", "/"}, {"Documents/Maridel9", "/"}}));
 }
 
 TEST_F(RunNoParameterTest, WritesHeaderAndEmptyRunParameterWhenTheLogIsThere) {
