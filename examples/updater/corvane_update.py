@@ -117,6 +117,7 @@ OUTCOMES = (
     ("Name refused, it leads outside the application folder: ", "not", "name"),
     ("Name refused, it passes through a link: ", "not", "name"),
     ("Name refused, source and target are the same entry: ", "not", "name"),
+    ("Name refused, it is a folder of the update's own: ", "not", "name"),
 )
 # Lines that end the run before any name: nothing was changed.
 WHOLE_RUN = (
@@ -124,19 +125,23 @@ WHOLE_RUN = (
     "Another run is updating this application, nothing changed: ",
     "Configuration refused, this entry holds the release, the configuration or the log: ",
     "Configuration refused, the release holds the application folder: ",
+    "Configuration refused, this work folder holds the application folder: ",
+    "Configuration refused, this folder path does not end in a separator: ",
 )
 # An old version that could not be moved back after a failed replacement is
-# only in the backup: the update is not done, and updateTemp/ must be kept.
-NOT_PUT_BACK = "Old version not put back, it is in: "
-# Lines that leave each name's outcome to its own line: the backup folder
-# still holds something old, the run went on without its lock, or part of a
-# failed folder copy stayed in the application.
-WARNINGS = ("Backup folder not emptied: ", "Run lock not taken, going on: ", "Partial copy not removed: ")
-ALERTS = (NOT_PUT_BACK,) + WARNINGS
+# only in the backup (for good, or until the restart moves it back): the
+# update is not done, and updateTemp/ must be kept.
+NOT_PUT_BACK = ("Old version not put back, it is in: ", "Old version put back at the restart: ")
+# Lines that leave each name's outcome to its own line: the backup folder or
+# a work folder still holds something old, the run went on without its lock,
+# or (older programs) part of a failed folder copy stayed in the application.
+WARNINGS = ("Backup folder not emptied: ", "Work folder not emptied: ", "Run lock not taken, going on: ",
+            "Partial copy not removed: ")
+ALERTS = NOT_PUT_BACK + WARNINGS
 
 REPLACED_NOW = tuple(prefix for prefix, kind, _ in OUTCOMES if kind == "now")
 AT_RESTART = tuple(prefix for prefix, kind, _ in OUTCOMES if kind == "restart")
-NOT_REPLACED = tuple(prefix for prefix, kind, _ in OUTCOMES if kind == "not") + WHOLE_RUN + (NOT_PUT_BACK,)
+NOT_REPLACED = tuple(prefix for prefix, kind, _ in OUTCOMES if kind == "not") + WHOLE_RUN + NOT_PUT_BACK
 
 # " 0m 00.01s: ", or with a thread number " 0m 00.01s (2): ".
 TIME_PREFIX = re.compile(r" *\d+m \d\d\.\d\ds(?: \(\d+\))?: ")

@@ -139,6 +139,10 @@ Status remove_folder(const char* path);
 // Removes a link itself, whatever it points to.
 Status remove_link(const char* path);
 
+// Whether the system takes c as a separator between a folder and a name: "/"
+// on POSIX (where "\\" is a character of names), "/" and "\\" on Windows.
+bool is_path_separator(char c);
+
 // Renames a file or a folder now, in one step. Never replaces an existing
 // target, and never copies: a move from one volume (file system) to another
 // fails with Failure::other_volume, so that no name is ever half written.
@@ -186,6 +190,8 @@ struct EntryIdentity {
   bool operator==(const EntryIdentity& other) const { return volume == other.volume && index == other.index; }
 };
 Status entry_identity(const char* path, EntryIdentity* identity);
+// The same for the entry itself: a link is the link, not what it points to.
+Status link_identity(const char* path, EntryIdentity* identity);
 
 // The absolute form of path, with links resolved where the system resolves
 // them (POSIX: the existing part of the path). Empty on failure.

@@ -399,6 +399,8 @@ bool device_of(const char* path, dev_t* device) {
 
 Status move_entry(const char* from, const char* to) { return status_of(move_now(from, to)); }
 
+bool is_path_separator(char c) { return c == '/'; }
+
 bool same_volume(const char* a, const char* b) {
   dev_t first, second;
   return device_of(a, &first) && device_of(b, &second) && first == second;
@@ -414,12 +416,24 @@ Status delete_at_restart(const char*) { return Status{Failure::not_supported, EN
 
 Status swap_in_file(const char* new_file, const char* file) { return status_of(rename(new_file, file) == 0); }
 
-Status entry_identity(const char* path, EntryIdentity* identity) {
-  struct stat status;
-  if (stat(path, &status) != 0) return last_error();
+namespace {
+
+Status identity_of(const struct stat& status, EntryIdentity* identity) {
   identity->volume = static_cast<std::uint64_t>(status.st_dev);
   identity->index = static_cast<std::uint64_t>(status.st_ino);
   return kOk;
+}
+
+}  // namespace
+
+Status entry_identity(const char* path, EntryIdentity* identity) {
+  struct stat status;
+  return stat(path, &status) == 0 ? identity_of(status, identity) : last_error();
+}
+
+Status link_identity(const char* path, EntryIdentity* identity) {
+  struct stat status;
+  return lstat(path, &status) == 0 ? identity_of(status, identity) : last_error();
 }
 
 std::string full_path(const char* path) {

@@ -236,6 +236,8 @@ std::string volume_root(const char* path) {
 
 }  // namespace
 
+bool is_path_separator(char c) { return c == '/' || c == '\\'; }
+
 bool same_volume(const char* a, const char* b) {
   std::string first = volume_root(a);
   return !first.empty() && first == volume_root(b);
@@ -289,10 +291,12 @@ Status swap_in_file(const char* new_file, const char* file) {
   return kOk;
 }
 
-Status entry_identity(const char* path, EntryIdentity* identity) {
+namespace {
+
+// The facts of the entry a handle opened with these flags reaches.
+Status identity_of(const char* path, DWORD flags, EntryIdentity* identity) {
   // No access asked for: the entry's facts only, whoever else holds it open.
-  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return last_error();
   BY_HANDLE_FILE_INFORMATION information;
   BOOL known = GetFileInformationByHandle(handle, &information);
@@ -302,6 +306,16 @@ Status entry_identity(const char* path, EntryIdentity* identity) {
   identity->volume = information.dwVolumeSerialNumber;
   identity->index = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
   return kOk;
+}
+
+}  // namespace
+
+Status entry_identity(const char* path, EntryIdentity* identity) {
+  return identity_of(path, FILE_FLAG_BACKUP_SEMANTICS, identity);
+}
+
+Status link_identity(const char* path, EntryIdentity* identity) {
+  return identity_of(path, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, identity);
 }
 
 std::string full_path(const char* path) {

@@ -48,11 +48,17 @@ bool own_release_is_safe(const UpdateConfig& config, const PassFolders& folders,
     protected_entries.insert(protected_entries.end(), more.begin(), more.end());
   }
 
-  // The folders of the update's own are emptied or filled by the pass.
-  for (const std::string* own : {&folders.backup, &folders.stage, &folders.pending}) {
+  // The folders the pass empties or deletes hold neither the release, the
+  // configuration and the log, nor the application folder itself.
+  std::vector<EntryIdentity> app_and_above = path_and_ancestors(config.app_path.empty() ? "." : config.app_path);
+  for (const std::string* own : {&folders.backup, &folders.stage, &folders.pending, &folders.set_aside}) {
     if (holds_any(*own, protected_entries)) {
       log_printf("Configuration refused, this entry holds the release, the configuration or the log: %s\n",
                  own->c_str());
+      return false;
+    }
+    if (holds_any(*own, app_and_above)) {
+      log_printf("Configuration refused, this work folder holds the application folder: %s\n", own->c_str());
       return false;
     }
   }
@@ -71,7 +77,6 @@ bool own_release_is_safe(const UpdateConfig& config, const PassFolders& folders,
   }
   // A release that is the application folder, or holds it, would be copied
   // into itself and then deleted with it.
-  std::vector<EntryIdentity> app_and_above = path_and_ancestors(config.app_path);
   if (holds_any(config.unzip_folder(), app_and_above)) {
     log_printf("Configuration refused, the release holds the application folder: %s\n",
                config.unzip_folder().c_str());

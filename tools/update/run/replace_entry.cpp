@@ -77,10 +77,17 @@ const char* text(const std::string& s) { return s.c_str(); }
 // The reason text of a failure, for the end of its log line.
 std::string why(const Status& status) { return platform::describe(status); }
 
-bool same_entry(const std::string& a, const std::string& b) {
+// Whether the new entry is the old one itself. Two links are compared as
+// links: one entry only when they are the same link, however alike what they
+// point to (a package's "localtime -> /etc/localtime" in both versions).
+// Otherwise what a link points to is compared, so that a release link into
+// the application is recognised.
+bool same_entry(const Entry& entry) {
+  auto identity = entry.new_kind == Kind::link && entry.old_kind == Kind::link ? platform::link_identity
+                                                                                  : platform::entry_identity;
   platform::EntryIdentity first;
   platform::EntryIdentity second;
-  return platform::entry_identity(a.c_str(), &first).ok() && platform::entry_identity(b.c_str(), &second).ok() &&
+  return identity(entry.source.c_str(), &first).ok() && identity(entry.target.c_str(), &second).ok() &&
          first == second;
 }
 
@@ -413,7 +420,7 @@ void replace_name(PassFolders& folders, const std::string& configured_name) {
   // twice) would be moved away and then deleted with the release. A file can
   // be the target only as a second name of the same content, which moving
   // leaves whole.
-  if (entry.new_kind != Kind::file && old_kind(entry) != Kind::missing && same_entry(entry.source, entry.target)) {
+  if (entry.new_kind != Kind::file && old_kind(entry) != Kind::missing && same_entry(entry)) {
     log_printf("Name refused, source and target are the same entry: %s\n", text(configured_name));
     return;
   }

@@ -1,5 +1,8 @@
 #include "run/replacement_pass.h"
 
+#include <string>
+#include <utility>
+
 #include "config/update_config.h"
 #include "fs/folder_tree.h"
 #include "fs/path_queries.h"
@@ -11,6 +14,21 @@
 
 namespace {
 
+// The folder paths of the configuration are joined to names as they stand:
+// one that does not end in a separator would put the names beside the folder
+// (orbiq_app_path "/opt/myapp" and the name "lib" make "/opt/myapplib"). Such
+// a configuration is refused before anything is touched; an empty path is
+// the current folder.
+bool folder_paths_end_in_separators(const UpdateConfig& config) {
+  for (const auto& [key, path] : {std::pair<const char*, const std::string*>{"orbiq_app_path", &config.app_path},
+                                  {"update_temp_path", &config.update_temp_path}}) {
+    if (path->empty() || platform::is_path_separator(path->back())) continue;
+    log_printf("Configuration refused, this folder path does not end in a separator: %s %s\n", key, path->c_str());
+    return false;
+  }
+  return true;
+}
+
 // Only one run at a time may update an application folder: a second one
 // would empty the backup folder under the first and take its trees. The lock
 // is the system's, so a run that ends, however it ends, releases it. A lock
@@ -18,7 +36,8 @@ namespace {
 // not stop the run; the log says so.
 bool take_run_lock(const std::string& app_path, platform::FolderLock** lock) {
   platform::Status why = platform::kOk;
-  *lock = platform::lock_folder(app_path.c_str(), &why);
+  // An empty path is the current folder, and that folder is locked.
+  *lock = platform::lock_folder(app_path.empty() ? "." : app_path.c_str(), &why);
   if (*lock) return true;
   if (why.failure == platform::Failure::in_use) {
     log_printf("Another run is updating this application, nothing changed: %s\n", app_path.c_str());
@@ -44,6 +63,7 @@ void run_replacement_pass(const std::string& run_parameter) {
     log_printf("Load config file failed.\n");
     return;
   }
+  if (!folder_paths_end_in_separators(config)) return;
   platform::FolderLock* lock = nullptr;
   if (!take_run_lock(config.app_path, &lock)) return;
   PassFolders folders = pass_folders(config);

@@ -315,13 +315,30 @@ TEST_F(ReplacementPassTest, AFailedLoadChangesNothing) {
   EXPECT_EQ(log_lines(), (Lines{"Load config file failed."}));
 }
 
-TEST_F(ReplacementPassTest, AppPathWithoutSeparatorIsJoinedAsItStands) {
-  make_tree(root_, {{"appapp.exe", "app 1"}});
+TEST_F(ReplacementPassTest, AFolderPathWithoutItsSeparatorIsRefusedAndTouchesNothing) {
+  // Joined as it stands, "app" and "app.exe" would make "appapp.exe" beside
+  // the application folder.
+  make_tree(root_, {{"app/app.exe", "app 1"}, {"appupdateTemp/kept.txt", "kept"}});
   make_tree(release_, {{"app.exe", "app 2"}});
-  write_config("app.exe;", root_ + "app", temp_);
-  EXPECT_EQ(run(), 1);
-  EXPECT_EQ(read_file(root_ + "appapp.exe"), "app 2");
-  EXPECT_EQ(read_file(root_ + "appupdateTemp/app.exe"), "app 1");
+  make_tree(root_ + "tmpunzipTemp/", {{"app.exe", "other"}});
+  struct Case {
+    std::string app, temp, line;
+  } cases[] = {
+      {root_ + "app", temp_, "orbiq_app_path " + root_ + "app"},
+      {app_, root_ + "tmp", "update_temp_path " + root_ + "tmp"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    Tree before = snapshot(root_);
+    write_config("app.exe;", c.app, c.temp);
+    before[fs::relative(config_path(), root_).generic_string()] = read_file(config_path());
+    EXPECT_EQ(run(), 1);
+    Tree after = snapshot(root_);
+    after.erase(fs::relative(log_path(), root_).generic_string());
+    before.erase(fs::relative(log_path(), root_).generic_string());
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(log_lines(), (Lines{"Configuration refused, this folder path does not end in a separator: " + c.line}));
+  }
 }
 
 TEST_F(ReplacementPassTest, AnApplicationFolderThatIsAFileTakesNothingFromTheRelease) {
@@ -592,6 +609,10 @@ TEST_F(ReplacementPassTest, AConfigurationThatWouldDestroyItsOwnReleaseChangesNo
        "Configuration refused, this entry holds the release, the configuration or the log: "},
       {"the release holds the application", "t/unzipTemp/a/", "t/", "d/", "x;", "t/unzipTemp/",
        "Configuration refused, the release holds the application folder: "},
+      {"the application in the set-aside folder", "t/deleteTemp/a/", "t/", "d/", "x;", "t/deleteTemp/",
+       "Configuration refused, this work folder holds the application folder: "},
+      {"the configuration and the log in the set-aside folder", "a/", "t/", "t/deleteTemp/d/", "x;",
+       "t/deleteTemp/", "Configuration refused, this entry holds the release, the configuration or the log: "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -739,6 +760,61 @@ TEST_F(ReplacementPassTest, AListedLinkIsReplacedAsALinkAndLinksInAFolderStayLin
                        {"updateTemp/lib.so", "lib 1"}}));
   EXPECT_EQ(read_file(root_ + "outside/secret"), "outside content");
   EXPECT_TRUE(LinesMatch(log_lines(), {"Copy folder: " + release_ + "plugins/", "Copy file: " + release_ + "lib.so"}));
+}
+
+TEST_F(ReplacementPassTest, ALinkThatIsTheSameInBothVersionsIsReplacedAsTheLink) {
+  // A package's shape (tzdata): a top-level absolute link that is the same in
+  // both versions, and relative links inside a folder. Two links are one
+  // entry only when they are the same link, so the update completes, with
+  // the release beside the application and on another file system.
+  if (test_support::kWindows) GTEST_SKIP() << "Windows 98 has no links; the Windows copy takes what they point to";
+  make_tree(root_ + "outside/", {{"zone", "the machine's zone"}});
+  for (int layout = 0; layout < 2; ++layout) {
+    const std::string temp = layout == 0 ? temp_ : temp_on_other_file_system();
+    SCOPED_TRACE(temp);
+    test_support::remove_tree(app_);
+    make_tree(app_, {{"zoneinfo/Europe/Paris", "paris 1"}});
+    make_tree(release_, {{"zoneinfo/Europe/Paris", "paris 2"}});
+    for (const std::string& folder : {app_, release_}) {
+      ASSERT_TRUE(test_support::make_link(folder + "localtime", root_ + "outside/zone"));
+      ASSERT_TRUE(test_support::make_link(folder + "zoneinfo/Europe/Monaco", "Paris"));
+    }
+    write_config("localtime;zoneinfo;", app_, temp);
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(snapshot(app_), (Tree{{"localtime", "-> " + root_ + "outside/zone"},
+                                    {"zoneinfo", "/"},
+                                    {"zoneinfo/Europe", "/"},
+                                    {"zoneinfo/Europe/Paris", "paris 2"},
+                                    {"zoneinfo/Europe/Monaco", "-> Paris"},
+                                    {"updateTemp", "/"},
+                                    {"updateTemp/localtime", "-> " + root_ + "outside/zone"},
+                                    {"updateTemp/zoneinfo", "/"},
+                                    {"updateTemp/zoneinfo/Europe", "/"},
+                                    {"updateTemp/zoneinfo/Europe/Paris", "paris 1"},
+                                    {"updateTemp/zoneinfo/Europe/Monaco", "-> Paris"}}));
+    EXPECT_EQ(snapshot(release_), Tree{});
+    EXPECT_EQ(read_file(root_ + "outside/zone"), "the machine's zone");
+    EXPECT_EQ(log_lines(), expected({"Copy file: {release}localtime", "Copy folder: {release}zoneinfo/"}));
+  }
+}
+
+TEST_F(ReplacementPassTest, ARunWithTheCurrentFolderAsItsApplicationTakesItsLock) {
+  // An empty orbiq_app_path is the current folder: that folder is locked,
+  // so a second run there changes nothing.
+  if (test_support::kWindows) GTEST_SKIP() << "starts the program in a folder of its own through the shell";
+  make_tree(app_, {{"app.exe", "app 1"}});
+  make_tree(release_, {{"app.exe", "app 2"}});
+  write_config("app.exe;", "", temp_);
+  platform::Status why = platform::kOk;
+  platform::FolderLock* lock = platform::lock_folder(app_.c_str(), &why);
+  ASSERT_NE(lock, nullptr) << platform::describe(why);
+  std::string command = "cd '" + app_ + "' && " + test_support::corvane_command_line(config_path());
+  EXPECT_EQ(test_support::run_process(command), 1);
+  EXPECT_EQ(read_file(app_ + "app.exe"), "app 1");
+  EXPECT_EQ(log_lines(), (Lines{"Another run is updating this application, nothing changed: "}));
+  platform::unlock_folder(lock);
+  EXPECT_EQ(test_support::run_process(command), 1);
+  EXPECT_EQ(read_file(app_ + "app.exe"), "app 2");
 }
 
 TEST_F(ReplacementPassTest, ASourceThatIsTheTargetIsRefused) {
