@@ -116,6 +116,9 @@ void close_folder(FolderSearch* search);
 
 // CopyFileA with fail-if-exists false: an existing target is overwritten; the
 // attributes (permission bits) and the modification time go with the copy.
+// Windows: the copy is flushed to the disk before the call returns (a
+// failure to flush it fails the copy); POSIX leaves that to
+// flush_file_system, one call for all the copies of a run.
 Status copy_file(const char* from, const char* to);
 
 // Copies a link as a link: the new one points where the old one does. An
@@ -133,7 +136,8 @@ Status remove_folder(const char* path);
 Status remove_link(const char* path);
 
 // MoveFileA: moves a file or a folder now. Never replaces an existing target.
-// A file is copied and then removed when the move crosses volumes.
+// A file is copied and then removed when the move crosses volumes. On the NT
+// line the move is written through: on the disk when the call returns.
 Status move_entry(const char* from, const char* to);
 
 // Moves a new folder into its place in one step, where that gives the same
@@ -151,10 +155,25 @@ Status move_folder_into_place(const char* from, const char* to);
 Status move_entry_at_restart(const char* from, const char* to, bool replace_existing);
 
 // Puts the file new_file in the place of file in one step where the system
-// can (a rename that replaces), so that file is never half written; where it
-// cannot (Windows 9x), the old file is moved aside, the new one moved in and
-// the old one deleted.
+// can (a rename that replaces, written through on the NT line), so that file
+// is never half written; where it cannot (Windows 9x), the old file is moved
+// aside, the new one moved in and the old one deleted.
 Status swap_in_file(const char* new_file, const char* file);
+
+// Every change already made on the file system that holds path (a file or a
+// folder on it) reaches the disk: new files' contents, renames, deletions.
+// POSIX: one syncfs of that file system. Windows has no such flush for a
+// process without administrator rights: there the volume is flushed
+// (FlushFileBuffers of the volume) where the system lets this process, and
+// otherwise Failure::not_supported; a file this program writes is flushed
+// where it is written (copy_file, flush_file) and its moves are written
+// through, so only what others wrote (an unpacked release) may then still be
+// in the system's cache.
+Status flush_file_system(const char* path);
+
+// The content and size of an existing file reach the disk (fsync,
+// FlushFileBuffers), for a file written and closed just before.
+Status flush_file(const char* path);
 
 // The same entry seen through two paths: equal volume (device) and file
 // index (inode). Links are followed.

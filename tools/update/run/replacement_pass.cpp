@@ -6,6 +6,7 @@
 #include "log/diagnostic_log.h"
 #include "platform/platform.h"
 #include "run/command_line.h"
+#include "run/durability.h"
 #include "run/own_release_guard.h"
 #include "run/replace_entry.h"
 
@@ -48,10 +49,12 @@ void run_replacement_pass(const std::string& run_parameter) {
   if (!take_run_lock(config.app_path, &lock)) return;
   if (own_release_is_safe(config, log_file_path(data_root_of(run_parameter)))) {
     PassFolders folders = pass_folders(config);
+    make_durable(folders.unzip);  // the new versions are on the disk before any name changes
     empty_backup_folder(folders.backup);
     clear_set_aside(folders);  // what a run cut short left there
     for (const std::string& name : config.file_names) replace_name(folders, name);
     clear_set_aside(folders);
+    make_durable(folders.app);  // and so is every rename and copy of the pass before it ends
   }
   platform::unlock_folder(lock);
 }
