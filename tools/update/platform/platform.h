@@ -162,13 +162,14 @@ Status swap_in_file(const char* new_file, const char* file);
 
 // Every change already made on the file system that holds path (a file or a
 // folder on it) reaches the disk: new files' contents, renames, deletions.
-// POSIX: one syncfs of that file system. Windows has no such flush for a
-// process without administrator rights: there the volume is flushed
-// (FlushFileBuffers of the volume) where the system lets this process, and
-// otherwise Failure::not_supported; a file this program writes is flushed
-// where it is written (copy_file, flush_file) and its moves are written
-// through, so only what others wrote (an unpacked release) may then still be
-// in the system's cache.
+// POSIX: one syncfs of that file system. Windows flushes a whole volume
+// (FlushFileBuffers of the volume's handle) only for an administrator: this
+// is done where the system allows it, and otherwise the result is
+// Failure::not_supported (also on Windows 9x, on a network share, and on a
+// volume whose driver has no flush). There a file this program writes is
+// flushed where it is written (copy_file, flush_file) and its moves are
+// written through, so only what others wrote (an unpacked release) may still
+// be in the system's cache.
 Status flush_file_system(const char* path);
 
 // The content and size of an existing file reach the disk (fsync,
