@@ -3,7 +3,9 @@
 # do the update: for every name of <root>/names.txt, mv of the old folder into
 # the backup folder (a rename: same file system), cp -a of the new folder into
 # place (a copy: the release is on another file system), rm -rf of the new
-# folder's source.
+# folder's source; then, as the program does before it ends, sync -f (one
+# syncfs) of the application's file system, so that the copies are on the
+# disk.
 #
 #   folders_baseline.sh <root> [<tmp>]    (<tmp> as given to generate; <root>/tmp by default)
 set -eu
@@ -16,3 +18,4 @@ while IFS= read -r name; do
   cp -a "$release/$name" "$root/app/$name"
   rm -rf "${release:?}/$name"
 done < "$root/names.txt"
+sync -f "$root/app"

@@ -134,9 +134,11 @@ WHOLE_RUN = (
 NOT_PUT_BACK = ("Old version not put back, it is in: ", "Old version put back at the restart: ")
 # Lines that leave each name's outcome to its own line: the backup folder or
 # a work folder still holds something old, the run went on without its lock,
-# or (older programs) part of a failed folder copy stayed in the application.
+# (older programs) part of a failed folder copy stayed in the application, or
+# a flush to the disk failed (a power cut soon after could lose what was not
+# yet written).
 WARNINGS = ("Backup folder not emptied: ", "Work folder not emptied: ", "Run lock not taken, going on: ",
-            "Partial copy not removed: ")
+            "Partial copy not removed: ", "Not flushed to the disk: ")
 ALERTS = NOT_PUT_BACK + WARNINGS
 
 REPLACED_NOW = tuple(prefix for prefix, kind, _ in OUTCOMES if kind == "now")

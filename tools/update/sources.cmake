@@ -11,6 +11,7 @@ set(corvane_core_sources
   fs/wininit.cpp
   log/diagnostic_log.cpp
   run/command_line.cpp
+  run/durability.cpp
   run/no_parameter.cpp
   run/own_release_guard.cpp
   run/replace_entry.cpp

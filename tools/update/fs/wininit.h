@@ -22,8 +22,9 @@ int wininit_path(char* buffer, std::size_t size);
 // entry go at the end. The file is read as bytes and every other line is kept
 // byte for byte, whatever its line ends; the new lines take the file's own
 // line end (CR LF when it has none), and a last line without one gets one
-// first. The new text is written beside the file and then put in its place,
-// so that the file is never left half written. 1 when everything was
+// first. The new text is written beside the file, flushed to the disk (a
+// flush that fails is logged) and then put in its place, so that the file is
+// never left half written, not even by a power cut. 1 when everything was
 // written; 0, with the reason in *why when given, when the file cannot be
 // read or the new text cannot be written or put in place.
 int append_rename_entry(const char* file_path, const char* short_target, const char* short_source,

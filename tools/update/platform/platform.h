@@ -117,6 +117,9 @@ void close_folder(FolderSearch* search);
 
 // CopyFileA with fail-if-exists false: an existing target is overwritten; the
 // attributes (permission bits) and the modification time go with the copy.
+// Windows: the copy is flushed to the disk before the call returns (a
+// failure to flush it fails the copy); POSIX leaves that to
+// flush_file_system, one call for all the copies of a run.
 Status copy_file(const char* from, const char* to);
 
 // Gives the folder to the permission bits (Windows: the read-only, hidden,
@@ -146,6 +149,8 @@ bool is_path_separator(char c);
 // Renames a file or a folder now, in one step. Never replaces an existing
 // target, and never copies: a move from one volume (file system) to another
 // fails with Failure::other_volume, so that no name is ever half written.
+// On the NT line the rename is written through: on the disk when the call
+// returns.
 Status move_entry(const char* from, const char* to);
 
 // Whether a rename can reach from the one existing path to the other: both
@@ -177,10 +182,26 @@ Status move_entry_at_restart(const char* from, const char* to, bool replace_exis
 Status delete_at_restart(const char* path);
 
 // Puts the file new_file in the place of file in one step where the system
-// can (a rename that replaces), so that file is never half written; where it
-// cannot (Windows 9x), the old file is moved aside, the new one moved in and
-// the old one deleted.
+// can (a rename that replaces, written through on the NT line), so that file
+// is never half written; where it cannot (Windows 9x), the old file is moved
+// aside, the new one moved in and the old one deleted.
 Status swap_in_file(const char* new_file, const char* file);
+
+// Every change already made on the file system that holds path (a file or a
+// folder on it) reaches the disk: new files' contents, renames, deletions.
+// POSIX: one syncfs of that file system. Windows flushes a whole volume
+// (FlushFileBuffers of the volume's handle) only for an administrator: this
+// is done where the system allows it, and otherwise the result is
+// Failure::not_supported (also on Windows 9x, on a network share, and on a
+// volume whose driver has no flush). There a file this program writes is
+// flushed where it is written (copy_file, flush_file) and its moves are
+// written through, so only what others wrote (an unpacked release) may still
+// be in the system's cache.
+Status flush_file_system(const char* path);
+
+// The content and size of an existing file reach the disk (fsync,
+// FlushFileBuffers), for a file written and closed just before.
+Status flush_file(const char* path);
 
 // The same entry seen through two paths: equal volume (device) and file
 // index (inode). Links are followed.

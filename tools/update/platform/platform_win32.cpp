@@ -155,7 +155,13 @@ void close_folder(FolderSearch* search) {
   delete search;
 }
 
-Status copy_file(const char* from, const char* to) { return status_of(CopyFileA(from, to, FALSE)); }
+// CopyFileA leaves the new content in the system's cache, to be written when
+// the cache gets to it: a power cut after the copy is moved into its place
+// could leave the name empty. So the copy is flushed first.
+Status copy_file(const char* from, const char* to) {
+  if (!CopyFileA(from, to, FALSE)) return last_error();
+  return flush_file(to);
+}
 
 namespace {
 
@@ -245,8 +251,9 @@ bool same_volume(const char* a, const char* b) {
 
 Status move_entry(const char* from, const char* to) {
   // Without MOVEFILE_COPY_ALLOWED the NT line only renames: a move to another
-  // volume fails instead of copying at the new name.
-  if (MoveFileExA(from, to, 0)) return kOk;
+  // volume fails instead of copying at the new name. Written through: the
+  // rename is on the disk when the call returns.
+  if (MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH)) return kOk;
   Status moved = last_error();
   if (moved.failure != Failure::not_supported) return moved;
   // Windows 9x has no MoveFileExA, and its MoveFileA copies a file to another
@@ -274,7 +281,7 @@ Status delete_at_restart(const char* path) {
 }
 
 Status swap_in_file(const char* new_file, const char* file) {
-  if (MoveFileExA(new_file, file, MOVEFILE_REPLACE_EXISTING)) return kOk;
+  if (MoveFileExA(new_file, file, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return kOk;
   Status replace = last_error();
   if (replace.failure != Failure::not_supported) return replace;
   // Windows 9x has no replacing move: the old file steps aside first, so that
@@ -289,6 +296,61 @@ Status swap_in_file(const char* new_file, const char* file) {
   }
   DeleteFileA(aside.c_str());  // the old text is no longer needed; a leftover is harmless
   return kOk;
+}
+
+namespace {
+
+// FlushFileBuffers needs a handle with write access; nothing is written.
+HANDLE open_to_flush(const char* path) {
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+// The volume's handle ("\\.\C:") takes a flush of the whole volume, which
+// the system grants administrators only; a path without a drive letter (a
+// network share) has no such handle, and a volume whose driver cannot flush
+// answers "incorrect function" (Wine's drives do). In those cases the flush
+// is not_supported, with the system's reason kept in the code.
+Status flush_file_system(const char* path) {
+  std::string full = full_path(path);
+  if (full.size() < 2 || full[1] != ':') return Status{Failure::not_supported, ERROR_NOT_SUPPORTED};
+  char volume[] = "\\\\.\\?:";
+  volume[4] = full[0];
+  HANDLE handle = open_to_flush(volume);
+  if (handle == INVALID_HANDLE_VALUE) return Status{Failure::not_supported, static_cast<long>(GetLastError())};
+  Status flushed = status_of(FlushFileBuffers(handle));
+  CloseHandle(handle);
+  if (flushed.code == ERROR_INVALID_FUNCTION) flushed.failure = Failure::not_supported;
+  return flushed;
+}
+
+// A read-only file (a copy keeps the attribute) opens for writing only
+// without it: the bit is taken off for the flush and put back after it.
+Status flush_file(const char* path) {
+  HANDLE file = open_to_flush(path);
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  if (file == INVALID_HANDLE_VALUE) {
+    Status opened = last_error();
+    attributes = GetFileAttributesA(path);
+    if (opened.failure != Failure::denied || attributes == INVALID_FILE_ATTRIBUTES ||
+        !(attributes & FILE_ATTRIBUTE_READONLY))
+      return opened;
+    DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (!SetFileAttributesA(path, writable ? writable : FILE_ATTRIBUTE_NORMAL)) return opened;
+    file = open_to_flush(path);
+    if (file == INVALID_HANDLE_VALUE) {
+      Status again = last_error();
+      SetFileAttributesA(path, attributes);  // not looked at: the open's failure is the one to tell
+      return again;
+    }
+  }
+  Status flushed = status_of(FlushFileBuffers(file));
+  CloseHandle(file);
+  if (attributes != INVALID_FILE_ATTRIBUTES && !SetFileAttributesA(path, attributes) && flushed.ok())
+    flushed = last_error();
+  return flushed;
 }
 
 namespace {

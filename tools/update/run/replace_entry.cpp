@@ -9,6 +9,7 @@
 #include "fs/path_text.h"
 #include "log/diagnostic_log.h"
 #include "platform/platform.h"
+#include "run/durability.h"
 
 namespace {
 
@@ -154,6 +155,9 @@ bool stage(PassFolders& folders, const Entry& entry, bool is_folder, Incoming* i
     copied = copy_new_version(entry, is_folder, staged);
   }
   if (copied.ok()) {
+    // On the disk before the old version moves: a rename that lands before
+    // the copy's data would leave the name empty after a power cut.
+    make_durable(folders.stage);
     *incoming = {staged, true};
     return true;
   }
@@ -299,6 +303,17 @@ void delete_source_file(const Entry& entry) {
     platform::delete_file(entry.source.c_str());
 }
 
+// Deletes the source of a copy that went in, once the rename that put the
+// copy in place is on the disk: the source may lie on another file system,
+// whose deletion could reach its disk first.
+void delete_source_of_copy(PassFolders& folders, const Entry& entry, bool is_folder) {
+  make_durable(folders.app.empty() ? "." : folders.app);
+  if (is_folder)
+    delete_source_folder(folders, entry.source);
+  else
+    delete_source_file(entry);
+}
+
 // Puts the new file in the name's place: the old version into the backup,
 // then the new one in with one rename. When that rename fails, the old
 // version goes back before anything else; a new file in use (a scanner holds
@@ -316,7 +331,7 @@ Swap swap_file(PassFolders& folders, Entry& entry, const Incoming& incoming) {
   Status placed = make_target_parent(folders, entry);
   if (placed.ok()) placed = platform::move_entry(incoming.path.c_str(), entry.target.c_str());
   if (placed.ok()) {
-    if (incoming.staged) delete_source_file(entry);
+    if (incoming.staged) delete_source_of_copy(folders, entry, false);
     log_printf("Copy file: %s\n", text(entry.source));
     return Swap::done;
   }
@@ -345,7 +360,7 @@ Swap swap_folder(PassFolders& folders, Entry& entry, const Incoming& incoming) {
     placed = incoming.staged ? platform::move_entry(incoming.path.c_str(), entry.target.c_str())
                              : platform::move_folder_into_place(incoming.path.c_str(), entry.target.c_str());
   if (placed.ok()) {
-    if (incoming.staged) delete_source_folder(folders, entry.source);
+    if (incoming.staged) delete_source_of_copy(folders, entry, true);
     log_printf("Copy folder: %s/\n", text(entry.source));
     return Swap::done;
   }

@@ -9,6 +9,7 @@
 #include "log/diagnostic_log.h"
 #include "platform/platform.h"
 #include "run/command_line.h"
+#include "run/durability.h"
 #include "run/own_release_guard.h"
 #include "run/replace_entry.h"
 
@@ -68,10 +69,14 @@ void run_replacement_pass(const std::string& run_parameter) {
   if (!take_run_lock(config.app_path, &lock)) return;
   PassFolders folders = pass_folders(config);
   if (own_release_is_safe(config, folders, log_file_path(data_root_of(run_parameter)))) {
+    make_durable(folders.unzip);  // the new versions are on the disk before any name changes
     empty_backup_folder(folders.backup);
     clear_work_folders(folders);  // what a run cut short left there
     for (const std::string& name : config.file_names) replace_name(folders, name);
     clear_work_folders(folders);
+    // And so is every rename and copy of the pass before it ends; an empty
+    // path is the current folder.
+    make_durable(folders.app.empty() ? "." : folders.app);
   }
   platform::unlock_folder(lock);
 }

@@ -23,12 +23,20 @@ void start_log(const std::string& data_root, const std::string& run_parameter) {
   log_printf("Run param is: %s\n", run_parameter.c_str());
 }
 
+// The log is the record of what the run did: it reaches the disk before the
+// run ends. Should that fail, the line saying so may still reach it later.
+void flush_log() {
+  platform::Status why = platform::kOk;
+  if (!flush_log_file(&why))
+    log_printf("Not flushed to the disk: %s (%s)\n", main_log().file_path, platform::describe(why).c_str());
+}
+
 }  // namespace
 
 int run_update(const std::string& run_parameter) {
   std::string data_root = run_parameter.empty() ? no_parameter_data_root() : data_root_of(run_parameter);
   start_log(data_root, run_parameter);
-  if (run_parameter.empty()) return 0;
-  run_replacement_pass(run_parameter);
-  return 1;
+  if (!run_parameter.empty()) run_replacement_pass(run_parameter);
+  flush_log();
+  return run_parameter.empty() ? 0 : 1;
 }

@@ -1,0 +1,14 @@
+// Making what the run relies on reach the disk, so that a power cut loses no
+// version: a flush that fails is logged with its reason, and the run goes on
+// (a run cut short by a kill still loses nothing).
+#pragma once
+
+#include <string>
+
+// Every change already made on the file system that holds path reaches the
+// disk before the call returns: the unpacked release before the first name
+// changes, a staged copy before it is swapped in, the run's renames and
+// copies before the run ends. Where the system grants no such flush to this
+// process (Windows without administrator rights) nothing is done: there each
+// copy is flushed and each move written through as it is made.
+void make_durable(const std::string& path);
