@@ -45,8 +45,18 @@ APP/updateTemp/: it runs Corvane with that backup as the release, so the
 versions it replaces land in updateTemp/ in turn and a second rollback undoes
 the first. The entries that the update added are moved into updateTemp/ too.
 
-The updater's records, beside the backup in APP (updateStage/ is Corvane's
-own, like updateTemp/: a release may not hold these names):
+What Corvane promises, and this updater relies on: after any run, finished,
+failed or cut short (killed, or the machine's power cut once the release is
+on the disk), every listed name holds a whole old or a whole new version, or
+a move at the restart is pending that ends in one; for the instant between
+two renames a name may be absent, its old version in updateTemp/. Every old
+version is in APP or in updateTemp/, every new one in APP or in
+WORK/unzipTemp/. So a run cut short is finished by running the same update
+again.
+
+The updater's records, beside the backup in APP (updateStage/ and
+updatePending/ are Corvane's own, like updateTemp/: a release may not hold
+these names):
   updateTemp.log    the logs of the last update's runs and of the rollbacks
                     after it, each with the verdict;
   updateTemp.json   what the last update listed, backed up and added;
@@ -95,8 +105,10 @@ BACKUP = "updateTemp"
 RECORD_LOG = "updateTemp.log"
 RECORD = "updateTemp.json"
 KEPT = "updateTemp.kept"
-# Where Corvane stages copies before it swaps them in: its own, like the backup.
+# Where Corvane stages copies before it swaps them in, and where a copy from
+# another drive waits for the restart: its own, like the backup.
 STAGE = "updateStage"
+PENDING = "updatePending"
 
 # ---------------------------------------------------------------------------
 # Corvane's log
@@ -271,7 +283,7 @@ def is_reserved(name):
     """Corvane's backup and staging folders and the updater's records beside
     them: never listed, never taken for one of the application's names."""
     name = name.casefold()
-    return name in (BACKUP.casefold(), STAGE.casefold()) or name.startswith(BACKUP.casefold() + ".")
+    return name in (BACKUP.casefold(), STAGE.casefold(), PENDING.casefold()) or name.startswith(BACKUP.casefold() + ".")
 
 
 def application_names(app):

@@ -333,7 +333,8 @@ class UpdateTest(Fixture):
             ("a damaged member", data.replace(b"z" * 200, b"y" * 200, 1)),
         ]
         unsafe = ["../evil.txt", "/abs.txt", "C:/evil.txt", "a/../../evil.txt", "./myapp", "semi;colon.txt",
-                  "updateTemp/x", "updateTemp.log", "updateStage/x", "UPDATESTAGE", "ctrl\x01.txt"]
+                  "updateTemp/x", "updateTemp.log", "updateStage/x", "UPDATESTAGE", "updatePending/x",
+                  "ctrl\x01.txt"]
         archives = [(name, payload, None) for name, payload in damaged]
         archives += [("entry %r" % entry, None, [("myapp", "app 6.6"), (entry, "evil")]) for entry in unsafe]
         archives += [
