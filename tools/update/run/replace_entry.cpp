@@ -314,6 +314,31 @@ void delete_source_of_copy(PassFolders& folders, const Entry& entry, bool is_fol
     delete_source_file(entry);
 }
 
+// What the rename of a new version into its place leads to. Renamed in: the
+// source of a copy goes, and the outcome line is written. Not renamed in:
+// the old version goes back first; should it not, the outcome line is
+// written too. Otherwise the caller decides, from the rename's failure:
+// another volume after all (needs_copy), or any other (fails_now).
+enum class Renamed { done, needs_copy, fails_now };
+
+Renamed after_rename(PassFolders& folders, Entry& entry, const Incoming& incoming, bool is_folder,
+                     OldVersion old_version, const Status& placed) {
+  if (placed.ok()) {
+    if (incoming.staged) delete_source_of_copy(folders, entry, is_folder);
+    if (is_folder)
+      log_printf("Copy folder: %s/\n", text(entry.source));
+    else
+      log_printf("Copy file: %s\n", text(entry.source));
+    return Renamed::done;
+  }
+  if (old_version == OldVersion::backed_up && !put_back(entry)) {
+    log_copy_failed(entry, is_folder, placed);
+    return Renamed::done;
+  }
+  if (placed.failure == Failure::other_volume && !incoming.staged) return Renamed::needs_copy;
+  return Renamed::fails_now;
+}
+
 // Puts the new file in the name's place: the old version into the backup,
 // then the new one in with one rename. When that rename fails, the old
 // version goes back before anything else; a new file in use (a scanner holds
@@ -330,16 +355,11 @@ Swap swap_file(PassFolders& folders, Entry& entry, const Incoming& incoming) {
   // that folder, or it could never be put in place.
   Status placed = make_target_parent(folders, entry);
   if (placed.ok()) placed = platform::move_entry(incoming.path.c_str(), entry.target.c_str());
-  if (placed.ok()) {
-    if (incoming.staged) delete_source_of_copy(folders, entry, false);
-    log_printf("Copy file: %s\n", text(entry.source));
-    return Swap::done;
+  switch (after_rename(folders, entry, incoming, false, old_version, placed)) {
+    case Renamed::done: return Swap::done;
+    case Renamed::needs_copy: return Swap::needs_copy;
+    case Renamed::fails_now: break;
   }
-  if (old_version == OldVersion::backed_up && !put_back(entry)) {
-    log_copy_failed(entry, false, placed);
-    return Swap::done;
-  }
-  if (placed.failure == Failure::other_volume && !incoming.staged) return Swap::needs_copy;
   // The old entry is asked for now that it is back in its place.
   if (placed.failure == Failure::in_use && (old_version == OldVersion::none || old_kind(entry) != Kind::folder))
     replace_file_at_restart(folders, entry, incoming, old_version, placed);
@@ -359,16 +379,11 @@ Swap swap_folder(PassFolders& folders, Entry& entry, const Incoming& incoming) {
   if (placed.ok())
     placed = incoming.staged ? platform::move_entry(incoming.path.c_str(), entry.target.c_str())
                              : platform::move_folder_into_place(incoming.path.c_str(), entry.target.c_str());
-  if (placed.ok()) {
-    if (incoming.staged) delete_source_of_copy(folders, entry, true);
-    log_printf("Copy folder: %s/\n", text(entry.source));
-    return Swap::done;
+  switch (after_rename(folders, entry, incoming, true, old_version, placed)) {
+    case Renamed::done: return Swap::done;
+    case Renamed::needs_copy: return Swap::needs_copy;
+    case Renamed::fails_now: break;
   }
-  if (old_version == OldVersion::backed_up && !put_back(entry)) {
-    log_copy_failed(entry, true, placed);
-    return Swap::done;
-  }
-  if (placed.failure == Failure::other_volume && !incoming.staged) return Swap::needs_copy;
   log_copy_failed(entry, true, placed);
   return Swap::done;
 }
