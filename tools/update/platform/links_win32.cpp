@@ -62,20 +62,70 @@ bool links_reach_their_targets() {
   return wine;
 }
 
+namespace {
+
+bool differs_from_folder_and_name(const std::string& entry, std::string folder, const char* name) {
+  if (folder.back() != '\\') folder += '\\';
+  return entry != folder + name;
+}
+
+// The paths last found to be no link. Names are asked for one after another,
+// and each is acted on right after it was asked for: a few suffice.
+struct NoLinks {
+  std::string paths[4];
+  unsigned next = 0;
+} no_links;
+
+bool known_as_no_link(const char* path) {
+  for (const std::string& known : no_links.paths)
+    if (!known.empty() && known == path) return true;
+  return false;
+}
+
+// Keeps the answer "no link" for path; a link is asked for again each time.
+bool kept(const char* path, bool link) {
+  if (!link) {
+    no_links.paths[no_links.next] = path;
+    no_links.next = (no_links.next + 1) % 4;
+  }
+  return link;
+}
+
+}  // namespace
+
 bool is_link_shown_as_file(const char* path, const char* name, const std::string& folder_real) {
   std::string entry;
   if (real_path(path, &entry) != ERROR_SUCCESS) return false;  // cannot be told: taken as what it shows
-  std::string folder = folder_real;
-  if (folder.empty()) {
-    char full[kPathBuffer];
-    char* file_part = nullptr;
-    DWORD length = GetFullPathNameA(path, sizeof full, full, &file_part);
-    if (length == 0 || length >= sizeof full || !file_part) return false;
+  return kept(path, differs_from_folder_and_name(entry, folder_real, name));
+}
+
+bool is_file_link(const char* path) {
+  if (known_as_no_link(path)) return false;
+  std::string entry;
+  if (real_path(path, &entry) != ERROR_SUCCESS) return false;  // cannot be told: taken as what it shows
+  char full[kPathBuffer];
+  char* file_part = nullptr;
+  DWORD length = GetFullPathNameA(path, sizeof full, full, &file_part);
+  if (length == 0 || length >= sizeof full || !file_part) return false;
+  bool link = entry != full;
+  if (link) {
+    // Spelled otherwise (letter case, a short name, a link above it): the
+    // entry's own name, as its folder lists it, after the folder's real path.
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(path, &data);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
     *file_part = '\0';
+    std::string folder;
     if (real_path(full, &folder) != ERROR_SUCCESS) return false;
+    link = differs_from_folder_and_name(entry, folder, data.cFileName);
   }
-  if (folder.empty() || folder.back() != '\\') folder += '\\';
-  return entry != folder + name;
+  return kept(path, link);
+}
+
+void forget(const char* path) {
+  for (std::string& known : no_links.paths)
+    if (known == path) known.clear();
 }
 
 bool is_link_not_shown(const char* path) {

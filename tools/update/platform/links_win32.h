@@ -32,9 +32,17 @@ bool links_reach_their_targets();
 
 // Under Wine: whether the plain file at path, which its folder lists as name,
 // is a link. Wine opens what the link points to, so the real path of the
-// opened entry is not its folder's real path followed by its own name.
-// folder_real: the folder's real path, or empty to have it asked for.
+// opened entry is not its folder's real path followed by its own name. The
+// answer "no link" is kept for the next questions about path (the act that
+// follows: a move, a deletion), until forget.
 bool is_link_shown_as_file(const char* path, const char* name, const std::string& folder_real);
+
+// Under Wine: the same for the existing entry at path, which Wine shows as a
+// plain file. The usual answer costs one look at the entry: its real path is
+// path itself, in full.
+bool is_file_link(const char* path);
+// Drops what is kept about path: the entry there is about to change.
+void forget(const char* path);
 
 // Under Wine: whether the name at path, which GetFileAttributesA did not find,
 // is taken by a link that Wine does not show (its target is missing): the

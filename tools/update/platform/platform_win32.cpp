@@ -63,17 +63,6 @@ std::string plain_path(const char* path) {
   return text.size() < kPathBuffer ? text : std::string();
 }
 
-// Under Wine: whether the existing plain file at path is a link that Wine
-// shows as a file. Its own name comes from the search for it, whatever
-// spelling path uses.
-bool is_hidden_file_link(const char* path) {
-  WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA(path, &data);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
-  return links::is_link_shown_as_file(path, data.cFileName, std::string());
-}
-
 void fill_entry(const WIN32_FIND_DATAA& data, FolderEntry* entry) {
   std::strncpy(entry->name, data.cFileName, sizeof entry->name - 1);
   entry->name[sizeof entry->name - 1] = '\0';
@@ -122,7 +111,7 @@ std::uint32_t file_attributes(const char* path) {
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     if (error == ERROR_FILE_NOT_FOUND && links::is_link_not_shown(path)) attributes = kAttrLink;
   } else if (!(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-             is_hidden_file_link(path)) {
+             links::is_file_link(path)) {
     attributes = kAttrLink;
   }
   SetLastError(error);
@@ -283,6 +272,7 @@ Status copy_link(const char*, const char*) { return kLinkRefused; }
 
 Status delete_file(const char* path) {
   if (is_link_under_wine(path)) return kLinkRefused;  // DeleteFileA would delete what it points to
+  links::forget(path);
   return status_of(DeleteFileA(path));
 }
 
@@ -334,10 +324,10 @@ bool same_volume(const char* a, const char* b) {
 
 Status move_entry(const char* from, const char* to) {
   if (links::links_reach_their_targets()) {
-    // Wine would move what a link points to, and would replace a link it
-    // does not show.
+    // Wine would move what a link points to.
     if (is_link_under_wine(from)) return kLinkRefused;
-    if (is_link_under_wine(to)) return Status{Failure::exists, ERROR_ALREADY_EXISTS};
+    links::forget(from);
+    links::forget(to);
   }
   // Without MOVEFILE_COPY_ALLOWED the NT line only renames: a move to another
   // volume fails instead of copying at the new name.
