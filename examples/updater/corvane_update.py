@@ -139,6 +139,7 @@ WHOLE_RUN = (
     "Configuration refused, the release holds the application folder: ",
     "Configuration refused, this work folder holds the application folder: ",
     "Configuration refused, this folder path does not end in a separator: ",
+    "Configuration refused, this path passes through a link that cannot be followed here: ",
 )
 # An old version that could not be moved back after a failed replacement is
 # only in the backup (for good, or until the restart moves it back): the

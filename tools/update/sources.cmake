@@ -23,6 +23,9 @@ set(corvane_core_sources
   platform/platform_${CORVANE_PLATFORM}.cpp
   platform/fault_guard_${CORVANE_PLATFORM}.cpp
   platform/user_folders_${CORVANE_PLATFORM}.cpp)
+if(CORVANE_PLATFORM STREQUAL "win32")
+  list(APPEND corvane_core_sources platform/links_win32.cpp)
+endif()
 
 # The process entry, outside the library: test and fuzz programs bring their own.
 set(corvane_main_source run/main.cpp)

@@ -81,25 +81,19 @@ bool open_search(Level& level) {
 
 int copy_tree_level(const char* source, const char* target, EntryHook hook, platform::Status* first_failure);
 
-// A link is copied as a link where the system has links of its own; where it
-// does not (Windows 98), the copy takes what the link points to.
-bool copied_as_folder(const FolderEntry& entry) {
-  if (entry.kind == EntryKind::link) return entry.points_to_folder;
-  return entry.kind == EntryKind::folder || entry.kind == EntryKind::mount;
-}
-
+// A link is copied as a link, named without a trailing "/" so that it is
+// the link that is read. Where the system makes no links (Windows) the copy
+// fails: a copy of what the link points to would put another entry in its
+// place (a whole folder tree, or a machine's own file frozen in the copy).
 platform::Status copy_entry(Level& level, const FolderEntry& entry) {
-  const bool folder = copied_as_folder(entry);
+  const bool folder = entry.kind == EntryKind::folder || entry.kind == EntryKind::mount;
   const char* tail = folder ? "/" : "";
   char from[kPathBuffer];
   char to[kPathBuffer];
   if (!compose(from, level.source, entry.name, tail) || !compose(to, level.target, entry.name, tail))
     return platform::too_long();
   if (level.hook) level.hook(from);
-  if (entry.kind == EntryKind::link) {
-    platform::Status linked = platform::copy_link(from, to);
-    if (linked.failure != platform::Failure::not_supported) return linked;
-  }
+  if (entry.kind == EntryKind::link) return platform::copy_link(from, to);
   if (!folder) return platform::copy_file(from, to);
   platform::Status made = platform::create_folder(to);
   if (!made.ok() && made.failure != platform::Failure::exists) return made;

@@ -11,12 +11,12 @@
 
 // Copies the contents of source into target, which must exist already.
 // Sub-folders are created with make_folder (an existing one is reused);
-// existing target files are overwritten. Where the system has links of its
-// own (POSIX), a link is copied as a link. Every folder filled, target
-// included, then gets its source's permission bits (Windows: attributes) and
-// modification time, as a copied file does (Windows 9x cannot open a folder
-// to set its time: there it keeps the time of the copy). 0 when source cannot
-// be searched.
+// existing target files are overwritten. A link is copied as a link; where
+// the system makes no links (Windows) that entry fails (Failure::link). Every
+// folder filled, target included, then gets its source's permission bits
+// (Windows: attributes) and modification time, as a copied file does
+// (Windows 9x cannot open a folder to set its time: there it keeps the time
+// of the copy). 0 when source cannot be searched.
 // Called with the path of each entry before a walk acts on it; tests pass one
 // that raises a fault or an exception inside a level.
 using EntryHook = void (*)(const char* entry_path);

@@ -300,15 +300,22 @@ TEST_F(FolderTreeTest, FaultInTheNamedFolderYieldsZero) {
 }
 
 // A link in the tree is removed as itself and never walked through, and so is
-// a named folder that is a link: what they point to, outside, stays whole.
+// a named folder that is a link: what they point to, outside, stays whole,
+// even an empty folder or a file that a removal through the link would take.
+// Under Wine (where the Windows build's tests run) every call on a link
+// reaches what it points to: the links stay there, and the results say so.
 TEST_F(FolderTreeTest, DeleteRemovesLinksNeverWhatTheyPointTo) {
-  build("outside/", {"precious", "inner/", "inner/deep"});
+  build("outside/", {"precious", "inner/", "inner/deep", "empty/"});
   const auto outside = snapshot("outside/");
   build("tree/", {"a", "sub/", "sub/b"});
   if (!test_support::make_folder_link("tree/sub/link", folder_ + "outside") ||
       !test_support::make_folder_link("named", folder_ + "outside"))
     GTEST_SKIP() << "this system makes no links to folders";
-  const int result = delete_folder_tree("tree/");
+  const std::vector<std::string> links = {"tree/sub/link", "tree/file-link", "tree/sub/empty-link"};
+  ASSERT_TRUE(test_support::make_link("tree/file-link", folder_ + "outside/precious"));
+  ASSERT_TRUE(test_support::make_link("tree/sub/empty-link", folder_ + "outside/empty"));
+  platform::Status why = platform::kOk;
+  const int result = delete_folder_tree("tree/", &why);
   const int named = delete_folder_tree("named/");
   EXPECT_EQ(snapshot("outside/"), outside);
   EXPECT_FALSE(exists("tree/a"));
@@ -319,15 +326,39 @@ TEST_F(FolderTreeTest, DeleteRemovesLinksNeverWhatTheyPointTo) {
     EXPECT_EQ(named, 1);
     EXPECT_FALSE(exists("named"));
   } else {
-    // Wine cannot remove the Unix links it shows as reparse points; whatever
-    // the system managed, the results tell it.
-    EXPECT_EQ(result, exists("tree/sub/link") ? 0 : 1);
-    EXPECT_EQ(named, exists("named") ? 0 : 1);
-    for (const char* link : {"tree/sub/link", "named"}) {
-      if (exists(link)) {
-        EXPECT_TRUE(test_support::remove_folder_link(link)) << link;
-      }
-    }
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(why.failure, platform::Failure::link);
+    EXPECT_EQ(named, 0);
+    for (const std::string& link : links)
+      EXPECT_NE(platform::file_attributes(link.c_str()) & platform::kAttrLink, 0u) << link;
+    EXPECT_NE(platform::file_attributes("named") & platform::kAttrLink, 0u);
+  }
+}
+
+// A copy keeps a link a link, to a file or to a folder, and never copies what
+// it points to. The Windows build makes no links: there the copy fails at
+// each link with that reason, and takes nothing from outside.
+TEST_F(FolderTreeTest, CopyKeepsLinksAsLinksOrRefusesThem) {
+  build("outside/", {"secret", "inner/", "inner/deep"});
+  build("src/", {"plain", "sub/", "sub/x"});
+  if (!test_support::make_link("src/file-link", folder_ + "outside/secret") ||
+      !test_support::make_link("src/sub/here", ".") || !test_support::make_link("src/away", folder_ + "outside"))
+    GTEST_SKIP() << "no links here";
+  build("dst/", {});
+  platform::Status why = platform::kOk;
+  const int result = copy_folder_tree("src/", "dst/", &why);
+  if (test_support::kWindows) {
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(why.failure, platform::Failure::link);
+    EXPECT_EQ(snapshot("dst/"), (Tree{{"plain", "plain"}, {"sub", "/"}, {"sub/x", "sub/x"}}));
+  } else {
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(snapshot("dst/"), (Tree{{"plain", "plain"},
+                                      {"file-link", "-> " + folder_ + "outside/secret"},
+                                      {"away", "-> " + folder_ + "outside"},
+                                      {"sub", "/"},
+                                      {"sub/x", "sub/x"},
+                                      {"sub/here", "-> ."}}));
   }
 }
 

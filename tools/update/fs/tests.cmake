@@ -1,7 +1,8 @@
 # Windows helper programs for the restart tests (tests/restart/run), built
 # beside the test programs:
-#   hold_and_run.exe  holds files or folders open while it runs one exact
-#                     command line, then releases them (reusable by any test)
+#   hold_and_run.exe  holds files or folders open (or takes the run lock of
+#                     folders) while it runs one exact command line, then
+#                     releases them (reusable by any test)
 #   move_probe.exe    calls move_or_defer for pairs of paths and prints what
 #                     became of each move
 if(CORVANE_PLATFORM STREQUAL "win32")

@@ -27,6 +27,8 @@ enum class Failure {
   fault,          // a C++ exception or a processor fault cut the work short
   mount_point,    // another file system is mounted there, and it is left alone
   other_volume,   // a rename cannot reach from one volume (file system) to the other
+  link,           // a link this system cannot copy, move or delete as itself (Windows
+                  // copies no link; under Wine every call acts on what it points to)
   other,
 };
 
@@ -64,7 +66,8 @@ constexpr std::uint32_t kAttrLink = 0x400;
 
 // GetFileAttributesA: the attribute word, or kInvalidAttributes when the path
 // cannot be examined. A link reports its own kind (kAttrLink, plus kAttrFolder
-// or kAttrDevice for what it points to).
+// or kAttrDevice for what it points to), and so does one whose target is
+// missing (kAttrLink alone), also under Wine, which shows neither as a link.
 std::uint32_t file_attributes(const char* path);
 
 // SetFileAttributesA with FILE_ATTRIBUTE_NORMAL: clears read-only and the like
@@ -129,9 +132,12 @@ Status copy_file(const char* from, const char* to);
 Status copy_folder_attributes(const char* from, const char* to);
 
 // Copies a link as a link: the new one points where the old one does. An
-// existing entry at to, other than a folder, is replaced. Failure::not_supported
-// where the system's copies take what a link points to instead (Windows).
+// existing entry at to, other than a folder, is replaced. Failure::link where
+// the system makes no links (Windows): a link is then not copied at all.
 Status copy_link(const char* from, const char* to);
+
+// Every call below that acts on an entry acts on a link itself, never on what
+// it points to; where the system cannot (Wine), it fails with Failure::link.
 
 // DeleteFileA: removes a file or a link to a file (never what a link points to).
 Status delete_file(const char* path);
@@ -215,14 +221,22 @@ Status entry_identity(const char* path, EntryIdentity* identity);
 Status link_identity(const char* path, EntryIdentity* identity);
 
 // The absolute form of path, with links resolved where the system resolves
-// them (POSIX: the existing part of the path). Empty on failure.
+// them (POSIX, and the NT line from Vista on: the existing part of the path).
+// Empty on failure.
 std::string full_path(const char* path);
+// Whether path passes through a link (the entry itself or a folder above it)
+// that full_path does not resolve here (Windows before Vista: a junction), so
+// that where it leads cannot be told. Never where full_path resolves links.
+bool passes_unresolved_link(const char* path);
 
 // A lock that marks a folder as being updated by this process. The system
-// releases it when the process ends, however it ends, and leaves no file.
+// releases it when the process ends, however it ends, and leaves no file. It
+// belongs to the folder, not to its spelling: a short name, a link or another
+// letter case reaches the same lock, and so do other users' runs.
 struct FolderLock;
 // Takes the lock on folder; Failure::in_use when another process holds it.
-// Null, with the reason in *why, when it is not taken.
+// Null, with the reason in *why (that of the call that failed), when it is
+// not taken.
 FolderLock* lock_folder(const char* folder, Status* why);
 void unlock_folder(FolderLock* lock);
 

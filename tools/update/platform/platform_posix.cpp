@@ -479,6 +479,9 @@ std::string full_path(const char* path) {
   return folder.empty() ? folder : folder + text.substr(slash);
 }
 
+// realpath resolves every link.
+bool passes_unresolved_link(const char*) { return false; }
+
 // The lock is flock on the folder itself: released by the system when the
 // process ends, and it follows the folder whatever path names it.
 struct FolderLock {

@@ -1,6 +1,7 @@
 // Win32 side of the platform primitives: each intent carried out with the
 // Windows calls it names, and GetLastError translated into a neutral Status.
 #include "platform/platform.h"
+#include "platform/links_win32.h"
 #include "platform/status_text.h"
 
 #include <windows.h>
@@ -48,6 +49,20 @@ Status last_error() {
 
 Status status_of(BOOL ok) { return ok ? kOk : last_error(); }
 
+// What a call on a link gets under Wine, which would act on what the link
+// points to instead.
+constexpr Status kLinkRefused = {Failure::link, 0};
+
+// The path without trailing separators, so that a link is examined as the
+// link: with one, Wine answers for what it points to. Empty when it does not
+// fit a path buffer.
+std::string plain_path(const char* path) {
+  std::string text(path);
+  while (text.size() > 1 && (text.back() == '\\' || text.back() == '/') && text[text.size() - 2] != ':')
+    text.pop_back();
+  return text.size() < kPathBuffer ? text : std::string();
+}
+
 void fill_entry(const WIN32_FIND_DATAA& data, FolderEntry* entry) {
   std::strncpy(entry->name, data.cFileName, sizeof entry->name - 1);
   entry->name[sizeof entry->name - 1] = '\0';
@@ -86,9 +101,42 @@ Status too_long() { return Status{Failure::too_long, ERROR_FILENAME_EXCED_RANGE}
 // The runtime's file calls end in the system's own, which set the last error.
 Status last_file_error() { return last_error(); }
 
-std::uint32_t file_attributes(const char* path) { return GetFileAttributesA(path); }
+std::uint32_t file_attributes(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (!links::links_reach_their_targets()) return attributes;
+  // Wine shows a link to a folder as a reparse point, but a link to a file
+  // as the file and one whose target is missing not at all: both are told
+  // here, so that no call is made on what a link points to.
+  DWORD error = GetLastError();
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (error == ERROR_FILE_NOT_FOUND && links::is_link_not_shown(path)) attributes = kAttrLink;
+  } else if (!(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+             links::is_file_link(path)) {
+    attributes = kAttrLink;
+  }
+  SetLastError(error);
+  return attributes;
+}
+
+namespace {
+
+// Under Wine: whether path is a link, which every call would go through.
+bool is_link_under_wine(const char* path) {
+  if (!links::links_reach_their_targets()) return false;
+  std::string plain = plain_path(path);
+  std::uint32_t attributes = file_attributes(plain.empty() ? path : plain.c_str());
+  return attributes != kInvalidAttributes && (attributes & kAttrLink);
+}
+
+}  // namespace
 
 Status set_normal_attributes(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  const DWORD in_the_way = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & in_the_way)) return kOk;  // nothing to clear
+  // Under Wine the attributes would be those of what a link points to; a
+  // link has none of its own to clear.
+  if (is_link_under_wine(path)) return kOk;
   return status_of(SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL));
 }
 
@@ -104,11 +152,28 @@ struct FolderSearch {
   HANDLE handle;  // INVALID_HANDLE_VALUE for a listing without entries
   WIN32_FIND_DATAA pending;
   bool has_pending;
+  char folder[kPathBuffer];  // as given, for the names of its entries
+  std::string folder_real;   // under Wine: its real path, once asked for
+  bool folder_real_asked;
 };
 
 namespace {
 
 bool is_dot_entry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+
+// Under Wine: whether the plain file the listing shows is a link. The
+// folder's real path is asked for once per listing.
+bool listed_file_is_link(FolderSearch* search, const char* name) {
+  char path[kPathBuffer];
+  int length = std::snprintf(path, sizeof path, "%s%s", search->folder, name);
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) return false;  // cannot be named, nor acted on
+  if (!search->folder_real_asked) {
+    search->folder_real_asked = true;
+    links::real_path(search->folder[0] ? search->folder : ".", &search->folder_real);
+  }
+  if (search->folder_real.empty()) return false;  // cannot be told: taken as what it shows
+  return links::is_link_shown_as_file(path, name, search->folder_real);
+}
 
 }  // namespace
 
@@ -124,6 +189,8 @@ FolderSearch* open_folder(const char* folder, const char* prefix, Status* why) {
     return nullptr;
   }
   FolderSearch* search = new FolderSearch();
+  std::snprintf(search->folder, sizeof search->folder, "%s", folder);  // fits: it is part of the pattern
+  search->folder_real_asked = false;
   search->handle = FindFirstFileA(pattern, &search->pending);
   search->has_pending = search->handle != INVALID_HANDLE_VALUE;
   // A folder that exists but holds no match is an empty listing; a missing
@@ -145,6 +212,9 @@ bool next_entry(FolderSearch* search, FolderEntry* entry) {
     search->has_pending = false;
     if (is_dot_entry(search->pending.cFileName)) continue;
     fill_entry(search->pending, entry);
+    if (entry->kind == EntryKind::file && links::links_reach_their_targets() &&
+        listed_file_is_link(search, entry->name))
+      entry->kind = EntryKind::link;
     return true;
   }
 }
@@ -202,15 +272,24 @@ Status copy_folder_attributes(const char* from, const char* to) {
   return status_of(SetFileAttributesA(to, kept ? kept : FILE_ATTRIBUTE_NORMAL));
 }
 
-// Windows 98 has no links of its own, and the copies of this build take what
-// a link points to, as CopyFileA does.
-Status copy_link(const char*, const char*) { return Status{Failure::not_supported, ERROR_NOT_SUPPORTED}; }
+// Windows 98 has no links of its own, and Wine makes none: this build copies
+// no link, rather than put a copy of what it points to in its place.
+Status copy_link(const char*, const char*) { return kLinkRefused; }
 
-Status delete_file(const char* path) { return status_of(DeleteFileA(path)); }
+Status delete_file(const char* path) {
+  if (is_link_under_wine(path)) return kLinkRefused;  // DeleteFileA would delete what it points to
+  links::forget(path);
+  return status_of(DeleteFileA(path));
+}
 
-Status remove_folder(const char* path) { return status_of(RemoveDirectoryA(path)); }
+Status remove_folder(const char* path) {
+  if (is_link_under_wine(path)) return kLinkRefused;  // RemoveDirectoryA would remove what it points to
+  return status_of(RemoveDirectoryA(path));
+}
 
 Status remove_link(const char* path) {
+  // Under Wine, whatever removes a link removes what it points to.
+  if (links::links_reach_their_targets()) return kLinkRefused;
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
   // A link to a folder goes as a folder does, any other as a file.
@@ -250,6 +329,12 @@ bool same_volume(const char* a, const char* b) {
 }
 
 Status move_entry(const char* from, const char* to) {
+  if (links::links_reach_their_targets()) {
+    // Wine would move what a link points to.
+    if (is_link_under_wine(from)) return kLinkRefused;
+    links::forget(from);
+    links::forget(to);
+  }
   // Without MOVEFILE_COPY_ALLOWED the NT line only renames: a move to another
   // volume fails instead of copying at the new name. Written through: the
   // rename is on the disk when the call returns.
@@ -272,6 +357,7 @@ Status move_folder_into_place(const char*, const char*) {
 bool moves_folders_into_place() { return false; }
 
 Status move_entry_at_restart(const char* from, const char* to, bool replace_existing) {
+  if (is_link_under_wine(from)) return kLinkRefused;  // Wine's restart would move what it points to
   DWORD flags = MOVEFILE_DELAY_UNTIL_REBOOT | (replace_existing ? MOVEFILE_REPLACE_EXISTING : 0);
   return status_of(MoveFileExA(from, to, flags));
 }
@@ -355,16 +441,22 @@ Status flush_file(const char* path) {
 
 namespace {
 
-// The facts of the entry a handle opened with these flags reaches.
-Status identity_of(const char* path, DWORD flags, EntryIdentity* identity) {
+// The facts of the entry a handle opened with these flags reaches (with
+// backup semantics: a folder too).
+Status entry_facts(const char* path, DWORD flags, BY_HANDLE_FILE_INFORMATION* information) {
   // No access asked for: the entry's facts only, whoever else holds it open.
-  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return last_error();
-  BY_HANDLE_FILE_INFORMATION information;
-  BOOL known = GetFileInformationByHandle(handle, &information);
-  Status status = status_of(known);
+  Status status = status_of(GetFileInformationByHandle(handle, information));
   CloseHandle(handle);
-  if (!known) return status;
+  return status;
+}
+
+Status identity_of(const char* path, DWORD flags, EntryIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION information;
+  Status known = entry_facts(path, flags, &information);
+  if (!known.ok()) return known;
   identity->volume = information.dwVolumeSerialNumber;
   identity->index = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
   return kOk;
@@ -377,6 +469,9 @@ Status entry_identity(const char* path, EntryIdentity* identity) {
 }
 
 Status link_identity(const char* path, EntryIdentity* identity) {
+  // Wine opens what a link points to, whatever the flags: a link's own facts
+  // cannot be had there.
+  if (is_link_under_wine(path)) return kLinkRefused;
   return identity_of(path, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, identity);
 }
 
@@ -385,35 +480,130 @@ std::string full_path(const char* path) {
   char* file_part = nullptr;
   DWORD length = GetFullPathNameA(path, sizeof buffer, buffer, &file_part);
   if (length == 0 || length >= sizeof buffer) return std::string();
-  return std::string(buffer, length);
+  const std::string text(buffer, length);
+  if (!links::has_real_paths()) return text;
+  // The longest leading part that exists is resolved; the rest, not made
+  // yet, follows it as written.
+  std::string::size_type cut = text.size();
+  for (;;) {
+    std::string real;
+    if (links::real_path(text.substr(0, cut).c_str(), &real) == ERROR_SUCCESS) {
+      std::string rest = text.substr(cut);
+      if (!rest.empty() && real.back() != '\\') real += '\\';
+      real += rest;
+      return real.size() < kPathBuffer ? real : std::string();
+    }
+    // One level up: the part up to and including the separator before the
+    // last name (a root keeps its own separator).
+    std::string::size_type last = text.find_last_not_of("\\/", cut - 1);
+    std::string::size_type separator = last == std::string::npos ? last : text.find_last_of("\\/", last);
+    if (separator == std::string::npos) return text;  // not even the root exists: as written
+    cut = separator + 1;
+  }
+}
+
+bool passes_unresolved_link(const char* path) {
+  if (links::has_real_paths()) return false;
+  // Every level of the path as written, the entry itself first, each without
+  // its trailing separator so that a link shows as the link.
+  // A drive's root is no link of its own (Wine shows "/" as one).
+  std::string text = full_path(path);
+  while (!text.empty()) {
+    std::string level = plain_path(text.c_str());
+    std::string::size_type separator = level.find_last_of("\\/");
+    if (separator == std::string::npos || separator + 1 >= level.size()) break;  // the root
+    DWORD attributes = GetFileAttributesA(level.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    text = level.substr(0, separator + 1);
+  }
+  return false;
 }
 
 // The lock is a named mutex: the system removes it when the last process that
-// holds it ends, however it ends. Its name comes from the folder's full path
-// in one letter case (Windows names are case-blind), hashed so that any path
-// fits the system's limit on names.
+// holds it ends, however it ends. Its name comes from what the folder is, not
+// from how it is spelled: on the NT line the volume serial number and file
+// index of the folder, the same through a short name, a link or any letter
+// case; on Windows 9x, which has no links and cannot open a folder, the long
+// form of its full path in one letter case, hashed so that any path fits the
+// system's limit on names. From Windows 2000 on the name is global, so that
+// runs in two users' sessions (fast user switching, a terminal server)
+// exclude each other too.
 struct FolderLock {
   HANDLE mutex;
 };
 
-FolderLock* lock_folder(const char* folder, Status* why) {
-  std::string path = full_path(folder);
-  if (path.empty()) {
-    *why = last_error();
-    return nullptr;
-  }
-  while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+namespace {
+
+constexpr std::size_t kLockName = 96;
+
+// The NT line: the name from the identity of the folder's own handle.
+Status lock_name_from_identity(const char* folder, char (&name)[kLockName]) {
+  BY_HANDLE_FILE_INFORMATION information;
+  Status known = entry_facts(folder, FILE_FLAG_BACKUP_SEMANTICS, &information);
+  if (!known.ok()) return known;
+  if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return Status{Failure::not_found, ERROR_DIRECTORY};
+  std::snprintf(name, sizeof name, "Corvane update %08lx-%08lx%08lx", information.dwVolumeSerialNumber,
+                information.nFileIndexHigh, information.nFileIndexLow);
+  return kOk;
+}
+
+// Windows 9x: the name from the long form of the full path, upper-cased as
+// the system's code page has it.
+Status lock_name_from_path(const char* folder, char (&name)[kLockName]) {
+  char full[kPathBuffer];
+  DWORD length = GetFullPathNameA(folder, sizeof full, full, nullptr);
+  if (length == 0) return last_error();
+  if (length >= sizeof full) return too_long();
+  char long_form[kPathBuffer];
+  length = GetLongPathNameA(full, long_form, sizeof long_form);
+  if (length == 0) return last_error();
+  if (length >= sizeof long_form) return too_long();
+  DWORD attributes = GetFileAttributesA(long_form);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Status{Failure::not_found, ERROR_DIRECTORY};
+  char upper[kPathBuffer];
+  int mapped = LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, long_form, static_cast<int>(length), upper,
+                            sizeof upper);
+  if (mapped <= 0) return last_error();
+  std::string path(upper, static_cast<std::size_t>(mapped));
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  while (path.size() > 3 && path.back() == '\\') path.pop_back();
   std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (char c : path) {
-    unsigned char byte = static_cast<unsigned char>(c == '/' ? '\\' : c);
-    if (byte >= 'a' && byte <= 'z') byte = static_cast<unsigned char>(byte - 'a' + 'A');
-    hash = (hash ^ byte) * 1099511628211ull;
-  }
-  char name[64];
+  for (char c : path) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
   std::snprintf(name, sizeof name, "Corvane update %016llx", static_cast<unsigned long long>(hash));
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+  return kOk;
+}
+
+// Windows 2000 and later: the NT line from version 5 on.
+bool has_global_names() {
+  OSVERSIONINFOA info;
+  std::memset(&info, 0, sizeof info);
+  info.dwOSVersionInfoSize = sizeof info;
+  return GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 5;
+}
+
+}  // namespace
+
+FolderLock* lock_folder(const char* folder, Status* why) {
+  char name[kLockName];
+  const bool nt = !(GetVersion() & 0x80000000u);
+  *why = nt ? lock_name_from_identity(folder, name) : lock_name_from_path(folder, name);
+  if (!why->ok()) return nullptr;
+  const std::string mutex_name = (has_global_names() ? "Global\\" : "") + std::string(name);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, mutex_name.c_str());
   if (!mutex) {
-    *why = last_error();
+    Status failed = last_error();
+    // Another user's run may hold the mutex, closed to this user: the name
+    // is taken all the same. Only where none exists is the failure the lock's.
+    if (failed.code == ERROR_ACCESS_DENIED) {
+      HANDLE existing = OpenMutexA(SYNCHRONIZE, FALSE, mutex_name.c_str());
+      const bool taken = existing || GetLastError() == ERROR_ACCESS_DENIED;
+      if (existing) CloseHandle(existing);
+      if (taken) failed = Status{Failure::in_use, ERROR_ALREADY_EXISTS};
+    }
+    *why = failed;
     return nullptr;
   }
   if (GetLastError() == ERROR_ALREADY_EXISTS) {

@@ -14,6 +14,7 @@ std::string describe_without_code(Failure failure) {
     case Failure::fault: return "cut short by a fault";
     case Failure::mount_point: return "another file system is mounted there";
     case Failure::other_volume: return "not the same volume";
+    case Failure::link: return "a link, which this system cannot copy, move or delete as itself";
     case Failure::other: break;
   }
   return "failed";

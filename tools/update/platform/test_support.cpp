@@ -5,19 +5,32 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
+
+#include "platform/platform.h"
 
 namespace test_support {
 
 void remove_tree(const std::string& path) {
   std::error_code error;
-  // Read-only entries must become writable first for Windows to delete them.
+  // Links go first, each as itself: the library sees no link under Wine, and
+  // would delete what one points to or walk into it. Read-only entries must
+  // become writable for Windows to delete them.
+  std::vector<std::string> links;
   for (auto it = std::filesystem::recursive_directory_iterator(path, error);
        !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    std::string entry = it->path().string();
+    std::uint32_t attributes = platform::file_attributes(entry.c_str());
+    if (attributes != platform::kInvalidAttributes && (attributes & platform::kAttrLink)) {
+      it.disable_recursion_pending();
+      links.push_back(entry);
+      continue;
+    }
     std::error_code ignored;
-    if (!it->is_symlink(ignored))
-      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
-                                   std::filesystem::perm_options::add, ignored);
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add, ignored);
   }
+  for (const std::string& link : links) remove_link(link);
   std::filesystem::remove_all(path, error);
 }
 

@@ -44,7 +44,10 @@ bool set_immutable(const std::string& path, bool on);
 // (Linux as root: tmpfs). False where this cannot be done.
 bool mount_scratch_file_system(const std::string& path, bool on);
 
-// Makes link a symbolic link to target (a file or a folder; POSIX only).
+// Makes link a symbolic link to target (a file or a folder; relative to the
+// link's folder unless absolute): on POSIX, and under Wine a Unix link made
+// by the Unix ln (an absolute target in its Unix name). False where the
+// system makes none.
 bool make_link(const std::string& link, const std::string& target);
 
 // How many files, folders and other system objects this process holds open
@@ -86,13 +89,19 @@ int run_corvane(const std::string& run_parameter);
 // DLL overrides); on POSIX with a home folder that does not exist.
 int run_corvane_without_shell_library(const std::string& run_parameter);
 
+// Under Wine: a copy of the program at path, in the temporary folder under
+// the file name name, that Wine runs as Windows 98 (its per-program Version
+// setting), so that the program takes its Windows 9x roads. Empty elsewhere.
+std::string copy_as_windows_98(const std::string& path, const std::string& name);
+
 // Makes link a link to the folder target: a symbolic link on POSIX; on
 // Windows a folder symbolic link or else a junction, and under Wine, which
 // makes neither, a Unix symbolic link (which Wine shows as a reparse point).
 // True when the system now reports link as a link to a folder.
 bool make_folder_link(const std::string& link, const std::string& target);
-// Removes such a link itself (under Wine with the Unix rm). True when it went.
-bool remove_folder_link(const std::string& link);
+// Removes a link made by make_link or make_folder_link itself, never what it
+// points to (under Wine with the Unix rm). True when it went.
+bool remove_link(const std::string& link);
 
 // Asks the system something that makes it meet an access violation and handle
 // it itself (Windows: IsBadReadPtr on an unmapped address). True when it

@@ -140,8 +140,11 @@ bool make_folder_link(const std::string& link, const std::string& target) {
   return symlink(target.c_str(), link.c_str()) == 0;
 }
 
-bool remove_folder_link(const std::string& link) { return unlink(link.c_str()) == 0; }
+bool remove_link(const std::string& link) { return unlink(link.c_str()) == 0; }
 
 bool system_handles_own_fault() { return true; }
+
+// Wine's Windows 98 mode is Wine's own.
+std::string copy_as_windows_98(const std::string&, const std::string&) { return std::string(); }
 
 }  // namespace test_support

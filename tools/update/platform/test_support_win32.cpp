@@ -5,7 +5,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+
+#include "platform/platform.h"
 
 namespace test_support {
 
@@ -74,8 +77,6 @@ int wait_process(StartedProcess* started) {
 
 bool mount_scratch_file_system(const std::string&, bool) { return false; }
 
-bool make_link(const std::string&, const std::string&) { return false; }
-
 int open_handle_count() {
   // Looked up: the call is newer than some systems the program runs on.
   typedef BOOL(WINAPI * HandleCount)(HANDLE, PDWORD);
@@ -116,23 +117,44 @@ void set_environment(const std::string& name, const std::string& value) {
 
 namespace test_support {
 
-int run_corvane_without_shell_library(const std::string& run_parameter) {
-  // Wine reads DLL overrides per program name from the registry when a
-  // process starts: a copy under its own name gets "shfolder" disabled.
-  const char* name = "corvane-noshell.exe";
+namespace {
+
+// Wine reads its settings per program name from the registry when a process
+// starts: a copy of the program at path in the temporary folder, under the
+// file name name, gets the value value_name = value in the Wine key subkey
+// ("" for the program's own). The copy's path, or empty.
+std::string copy_with_wine_setting(const std::string& path, const char* name, const char* subkey,
+                                   const char* value_name, const char* value) {
   char folder[MAX_PATH];
   DWORD length = GetTempPathA(sizeof folder, folder);
-  if (length == 0 || length >= sizeof folder) return -1;
+  if (length == 0 || length >= sizeof folder) return std::string();
   std::string copy = std::string(folder) + name;
-  if (!CopyFileA(program_path().c_str(), copy.c_str(), FALSE)) return -1;
+  if (!CopyFileA(path.c_str(), copy.c_str(), FALSE)) return std::string();
   HKEY key;
-  std::string key_name = std::string("Software\\Wine\\AppDefaults\\") + name + "\\DllOverrides";
+  std::string key_name = std::string("Software\\Wine\\AppDefaults\\") + name + subkey;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, key_name.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                       nullptr) != ERROR_SUCCESS)
-    return -1;
-  RegSetValueExA(key, "shfolder", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
+    return std::string();
+  LONG set = RegSetValueExA(key, value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                            static_cast<DWORD>(std::strlen(value) + 1));
   RegCloseKey(key);
+  return set == ERROR_SUCCESS ? copy : std::string();
+}
+
+bool under_wine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+
+}  // namespace
+
+int run_corvane_without_shell_library(const std::string& run_parameter) {
+  // DLL overrides: "shfolder" disabled.
+  std::string copy = copy_with_wine_setting(program_path(), "corvane-noshell.exe", "\\DllOverrides", "shfolder", "");
+  if (copy.empty()) return -1;
   return run_process("\"" + copy + "\"  " + run_parameter);
+}
+
+std::string copy_as_windows_98(const std::string& path, const std::string& name) {
+  if (!under_wine()) return std::string();
+  return copy_with_wine_setting(path, name.c_str(), "", "Version", "win98");
 }
 
 }  // namespace test_support
@@ -202,15 +224,7 @@ std::string unix_name_of(const std::string& path) {
 // Under Wine: runs a Unix program with two path arguments (in their Unix
 // names) and waits up to 10 s until done(path) holds, since Wine gives no
 // waitable process for it.
-bool run_unix_until(const char* program, const std::string& first, const std::string& second,
-                    bool (*done)(const std::string&), const std::string& path) {
-  std::string command = program;
-  for (const std::string* argument : {&first, &second}) {
-    if (argument->empty()) continue;
-    std::string name = unix_name_of(*argument);
-    if (name.empty()) return false;
-    command += " \"" + name + "\"";
-  }
+bool run_unix_command_until(std::string command, bool (*done)(const std::string&), const std::string& path) {
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
@@ -224,7 +238,35 @@ bool run_unix_until(const char* program, const std::string& first, const std::st
   return done(path);
 }
 
-bool is_gone(const std::string& path) { return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES; }
+bool run_unix_until(const char* program, const std::string& first, const std::string& second,
+                    bool (*done)(const std::string&), const std::string& path) {
+  std::string command = program;
+  for (const std::string* argument : {&first, &second}) {
+    if (argument->empty()) continue;
+    std::string name = unix_name_of(*argument);
+    if (name.empty()) return false;
+    command += " \"" + name + "\"";
+  }
+  return run_unix_command_until(command, done, path);
+}
+
+// Asked of the product's own primitive, which also sees the links that Wine
+// shows as files or not at all.
+bool is_gone(const std::string& path) {
+  return platform::file_attributes(path.c_str()) == platform::kInvalidAttributes;
+}
+
+bool is_there(const std::string& path) { return !is_gone(path); }
+
+// A link's target as the Unix ln takes it: an absolute one ("X:...") in its
+// Unix name, a relative one with "/" separators. Empty when it has none.
+std::string unix_target(const std::string& target) {
+  if (target.size() > 1 && target[1] == ':') return unix_name_of(target);
+  std::string relative = target;
+  for (char& c : relative)
+    if (c == '\\') c = '/';
+  return relative;
+}
 
 }  // namespace
 
@@ -243,11 +285,21 @@ bool make_folder_link(const std::string& link, const std::string& target) {
   return !unix_name_of(link).empty() && run_unix_until("Z:\\bin\\ln -s", target, link, is_folder_link, link);
 }
 
-bool remove_folder_link(const std::string& link) {
-  // Wine removes no Unix link (and with an empty target it would remove the
-  // target instead): the Unix rm does.
+bool make_link(const std::string& link, const std::string& target) {
+  // Only Wine's Unix side makes a link here; its target is given as text.
+  std::string unix_link = unix_name_of(link);
+  std::string text = unix_target(target);
+  if (unix_link.empty() || text.empty()) return false;
+  std::string command = "Z:\\bin\\ln -s \"" + text + "\" \"" + unix_link + "\"";
+  return run_unix_command_until(command, is_there, link);
+}
+
+bool remove_link(const std::string& link) {
+  // Wine removes no Unix link (it removes what the link points to instead):
+  // the Unix rm does.
   if (!unix_name_of(link).empty()) return run_unix_until("Z:\\bin\\rm -f", link, "", is_gone, link);
-  return RemoveDirectoryA(link.c_str()) != 0;
+  if (GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryA(link.c_str()) != 0;
+  return DeleteFileA(link.c_str()) != 0;
 }
 
 bool system_handles_own_fault() {

@@ -12,9 +12,10 @@ namespace {
 
 using platform::EntryIdentity;
 
-// The entry at path and every folder above it, by identity, so that another
-// spelling of the same folder (letter case, short names, links) is still
-// recognised. Paths that cannot be examined add nothing.
+// The entry at path and every folder above it along its real path (links
+// resolved), by identity, so that another spelling of the same folder
+// (letter case, short names, links) is still recognised. Paths that cannot be
+// examined add nothing.
 std::vector<EntryIdentity> path_and_ancestors(const std::string& path) {
   std::vector<EntryIdentity> identities;
   std::string current = platform::full_path(path.c_str());
@@ -42,8 +43,18 @@ bool holds_any(const std::string& path, const std::vector<EntryIdentity>& protec
 }  // namespace
 
 bool own_release_is_safe(const UpdateConfig& config, const PassFolders& folders, const std::string& log_path) {
+  // The folders above each of them are compared along its real path. Where
+  // the system cannot tell the real path of one that passes through a link,
+  // it is nowhere known, and nothing is touched.
+  const std::string own_entries[] = {config.config_path, log_path, config.unzip_folder()};
+  for (const std::string& path : own_entries) {
+    if (!platform::passes_unresolved_link(path.c_str())) continue;
+    log_printf("Configuration refused, this path passes through a link that cannot be followed here: %s\n",
+               path.c_str());
+    return false;
+  }
   std::vector<EntryIdentity> protected_entries;
-  for (const std::string& path : {config.config_path, log_path, config.unzip_folder()}) {
+  for (const std::string& path : own_entries) {
     std::vector<EntryIdentity> more = path_and_ancestors(path);
     protected_entries.insert(protected_entries.end(), more.begin(), more.end());
   }

@@ -128,17 +128,14 @@ std::string unused_name(const std::string& folder, unsigned* counter) {
 }
 
 // Copies the new version to path: a folder's whole tree, a link as the link
-// where the system has links of its own, else the file.
+// (which fails where the system makes no links), else the file.
 Status copy_new_version(const Entry& entry, bool is_folder, const std::string& path) {
   if (is_folder) {
     Status copied = platform::create_folder(path.c_str());
     if (copied.ok()) copy_folder_tree((entry.source + "/").c_str(), (path + "/").c_str(), &copied);
     return copied;
   }
-  if (entry.new_kind == Kind::link) {
-    Status linked = platform::copy_link(entry.source.c_str(), path.c_str());
-    if (linked.failure != Failure::not_supported) return linked;
-  }
+  if (entry.new_kind == Kind::link) return platform::copy_link(entry.source.c_str(), path.c_str());
   return platform::copy_file(entry.source.c_str(), path.c_str());
 }
 
@@ -296,11 +293,12 @@ void delete_source_folder(PassFolders& folders, const std::string& source) {
 // Deletes the source of a file whose copy went in. Not looked at: a source
 // that stays is a whole copy of what now stands at the name.
 void delete_source_file(const Entry& entry) {
-  platform::set_normal_attributes(entry.source.c_str());
-  if (entry.new_kind == Kind::link)
+  if (entry.new_kind == Kind::link) {
     platform::remove_link(entry.source.c_str());
-  else
-    platform::delete_file(entry.source.c_str());
+    return;
+  }
+  platform::set_normal_attributes(entry.source.c_str());
+  platform::delete_file(entry.source.c_str());
 }
 
 // Deletes the source of a copy that went in, once the rename that put the
@@ -389,13 +387,16 @@ Swap swap_folder(PassFolders& folders, Entry& entry, const Incoming& incoming) {
 }
 
 // The new version goes in with one rename from the release where a rename
-// reaches the application (and, for a folder, where a moved tree is what a
-// copy would be); otherwise, or when that rename finds another volume after
-// all, it is staged whole first.
+// reaches the application (and, for a folder or a link, where a moved entry
+// is what a copy would be); otherwise, or when that rename finds another
+// volume after all, it is staged whole first. So a link goes where its copy
+// would go on every layout: kept as a link where the system makes links,
+// refused by its copy where it makes none (Windows).
 void put_new_version(PassFolders& folders, Entry& entry, bool is_folder) {
   Swap (*swap)(PassFolders&, Entry&, const Incoming&) = is_folder ? swap_folder : swap_file;
   Incoming incoming = {entry.source, false};
-  const bool by_rename = folders.release_on_app_volume && (!is_folder || folders.folders_move);
+  const bool moves_as_copied = (!is_folder && entry.new_kind != Kind::link) || folders.folders_move;
+  const bool by_rename = folders.release_on_app_volume && moves_as_copied;
   if (by_rename && swap(folders, entry, incoming) == Swap::done) return;
   if (stage(folders, entry, is_folder, &incoming)) swap(folders, entry, incoming);
 }

@@ -22,7 +22,7 @@ struct PassFolders {
   std::string set_aside;    // where replaced folders' sources go to be deleted
   std::string parent_made;  // the folder that last held a new file, known to exist
   bool release_on_app_volume = false;  // a rename reaches the application from the release
-  bool folders_move = false;           // ... and a new folder may be moved in with it
+  bool folders_move = false;           // ... and a new folder or link may be moved in with it
   unsigned staged = 0;
   unsigned sources_set_aside = 0;
 };

@@ -108,6 +108,21 @@ class ReplacementPassTest : public ::testing::Test {
   std::vector<std::string> immutable_;
 };
 
+// The short (8.3) form of a folder path ending in a separator, where it
+// differs from the path; empty where there is none (POSIX).
+std::string short_spelling(const std::string& folder) {
+  char buffer[platform::kPathBuffer];
+  if (!platform::short_path(folder.c_str(), buffer, sizeof buffer).ok()) return std::string();
+  std::string spelling = buffer;
+  if (!spelling.empty() && !platform::is_path_separator(spelling.back())) spelling += '/';
+  return spelling == folder ? std::string() : spelling;
+}
+
+std::string upper_cased(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // Compares log lines with expected ones, where an expected line that ends in
 // " (*)" takes any reason in parentheses after its path.
 ::testing::AssertionResult LinesMatch(const Lines& actual, const Lines& expected) {
@@ -348,10 +363,8 @@ TEST_F(ReplacementPassTest, AnApplicationFolderThatIsAFileTakesNothingFromTheRel
   EXPECT_EQ(run(), 1);
   EXPECT_EQ(read_file(release_ + "new.txt"), "new");
   EXPECT_EQ(read_file(root_ + "not a folder"), "x");
-  Lines lines = {"Copy file failed: " + release_ + "new.txt (*)"};
-  // POSIX locks the folder itself, Windows a name made from its path.
-  if (!test_support::kWindows) lines.insert(lines.begin(), "Run lock not taken, going on: " + root_ + "not a folder/ (*)");
-  EXPECT_TRUE(LinesMatch(log_lines(), lines));
+  EXPECT_TRUE(LinesMatch(log_lines(), {"Run lock not taken, going on: " + root_ + "not a folder/ (*)",
+                                        "Copy file failed: " + release_ + "new.txt (*)"}));
 }
 
 TEST_F(ReplacementPassTest, AFailedFolderCopyPutsTheOldFolderBackAndKeepsTheReleaseWhole) {
@@ -637,25 +650,99 @@ TEST_F(ReplacementPassTest, AConfigurationThatWouldDestroyItsOwnReleaseChangesNo
   }
 }
 
+TEST_F(ReplacementPassTest, AFolderOfTheRunReachedThroughALinkIsFoundWhereItIs) {
+  // The temporary folder, or the configuration's, is a link to a folder
+  // inside the backup folder, which the run empties first: the release, or
+  // the configuration and the log, would go with it. Compared along their
+  // real paths, they are found there. Windows 98 (as Wine plays it) cannot
+  // tell real paths: a path through a link is refused there.
+  make_tree(app_, {{"app.exe", "app 1"}, {"updateTemp/t/unzipTemp/app.exe", "app 2"},
+                   {"updateTemp/d/updateLog/update.log", ""}});
+  if (!test_support::make_folder_link(root_ + "t", app_ + "updateTemp/t") ||
+      !test_support::make_folder_link(root_ + "d", app_ + "updateTemp/d"))
+    GTEST_SKIP() << "this system makes no links to folders";
+  const std::string windows_98 = test_support::copy_as_windows_98(test_support::program_path(), "corvane-98.exe");
+  struct Case {
+    std::string temp, data;
+    bool as_windows_98;
+    std::string line;
+  } cases[] = {
+      {root_ + "t/", data_, false,
+       "Configuration refused, this entry holds the release, the configuration or the log: " + app_ + "updateTemp/"},
+      {temp_, root_ + "d/", false,
+       "Configuration refused, this entry holds the release, the configuration or the log: " + app_ + "updateTemp/"},
+      {root_ + "t/", data_, true,
+       "Configuration refused, this path passes through a link that cannot be followed here: " + root_ +
+           "t/unzipTemp/"},
+  };
+  for (const Case& c : cases) {
+    if (c.as_windows_98 && windows_98.empty()) continue;  // no Windows 98 mode here
+    SCOPED_TRACE(c.temp + " " + c.data + (c.as_windows_98 ? " as Windows 98" : ""));
+    const std::string config = c.data + "update_config.xml";
+    write_file(config, "<run_config><current_run_config orbiq_app_path=\"" + app_ + "\" update_temp_path=\"" +
+                           c.temp + "\"/><copy_config file_names=\"app.exe;\"/></run_config>");
+    Tree before = snapshot(app_);
+    EXPECT_EQ(test_support::run_process(c.as_windows_98 ? "\"" + windows_98 + "\"  " + config
+                                                        : test_support::corvane_command_line(config)),
+              1);
+    Tree after = snapshot(app_);
+    after.erase("updateTemp/d/updateLog/update.log");
+    before.erase("updateTemp/d/updateLog/update.log");
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(testing_logs::pass_log_lines(c.data + "updateLog/update.log"), (Lines{c.line}));
+  }
+}
+
 TEST_F(ReplacementPassTest, ARunFindingAnotherRunAtWorkChangesNothing) {
   make_tree(app_, {{"app.exe", "app 1"}, {"updateTemp/earlier.txt", "e"}});
   make_tree(release_, {{"app.exe", "app 2"}});
-  write_config("app.exe;");
   Tree app_before = snapshot(app_);
-  // This test holds the lock a run takes, as another run would.
+  // This test holds the lock a run takes, as another run would. The lock is
+  // the folder's, however the configuration spells it: as written, by its
+  // short name, through a link, in other letters (Windows names are
+  // case-blind).
   platform::Status why = platform::kOk;
   platform::FolderLock* lock = platform::lock_folder(app_.c_str(), &why);
   ASSERT_NE(lock, nullptr) << platform::describe(why);
+  std::vector<std::string> spellings = {app_, short_spelling(app_)};
+  if (test_support::make_folder_link(root_ + "link to app", app_)) spellings.push_back(root_ + "link to app/");
+  if (test_support::kWindows) spellings.push_back(upper_cased(app_));
 
-  EXPECT_EQ(run(), 1);
-  EXPECT_EQ(snapshot(app_), app_before);
-  EXPECT_EQ(snapshot(release_), (Tree{{"app.exe", "app 2"}}));
-  EXPECT_EQ(log_lines(), (Lines{"Another run is updating this application, nothing changed: " + app_}));
+  for (const std::string& spelling : spellings) {
+    if (spelling.empty()) continue;  // no short names here
+    SCOPED_TRACE(spelling);
+    write_config("app.exe;", spelling, temp_);
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(snapshot(app_), app_before);
+    EXPECT_EQ(snapshot(release_), (Tree{{"app.exe", "app 2"}}));
+    EXPECT_EQ(log_lines(), (Lines{"Another run is updating this application, nothing changed: " + spelling}));
+  }
 
   // Released, as when the other run ends: the next run does the update.
   platform::unlock_folder(lock);
   EXPECT_EQ(run(), 1);
   EXPECT_EQ(read_file(app_ + "app.exe"), "app 2");
+}
+
+TEST_F(ReplacementPassTest, OnWindows98TheLockHoldsForTheShortNameToo) {
+  // Windows 9x has no folder identity: the lock takes the long form of the
+  // path. A run as Windows 98 that names the folder by its short name finds
+  // it held by another that names it in full.
+  const std::string program = test_support::program_path();
+  const std::string folder = program.substr(0, program.find_last_of("/\\") + 1);
+  const std::string holder = test_support::copy_as_windows_98(folder + "hold_and_run.exe", "hold_and_run-98.exe");
+  const std::string corvane = test_support::copy_as_windows_98(program, "corvane-98.exe");
+  const std::string short_app = short_spelling(app_);
+  if (holder.empty() || corvane.empty() || short_app.empty()) GTEST_SKIP() << "needs Wine's Windows 98 mode";
+  make_tree(app_, {{"app.exe", "app 1"}});
+  make_tree(release_, {{"app.exe", "app 2"}});
+  write_config("app.exe;", short_app, temp_);
+  write_file(root_ + "command.txt", "\"" + corvane + "\"  " + config_path());
+  EXPECT_EQ(test_support::run_process("\"" + holder + "\" --lock \"" + app_ + "\" --command-file \"" + root_ +
+                                      "command.txt\""),
+            1);
+  EXPECT_EQ(read_file(app_ + "app.exe"), "app 1");
+  EXPECT_EQ(log_lines(), (Lines{"Another run is updating this application, nothing changed: " + short_app}));
 }
 
 TEST_F(ReplacementPassTest, TwoRunsAtOnceOnlyTheFirstUpdates) {
@@ -734,12 +821,12 @@ TEST_F(ReplacementPassTest, NamesThatPassThroughALinkAreRefusedAndTouchNothing) 
   EXPECT_EQ(log_lines(), (Lines{"Name refused, it passes through a link: lib/x",
                                 "Name refused, it passes through a link: lib/sub",
                                 "Name refused, it passes through a link: shared/x"}));
-  test_support::remove_folder_link(release_ + "lib");
-  test_support::remove_folder_link(app_ + "shared");
+  test_support::remove_link(release_ + "lib");
+  test_support::remove_link(app_ + "shared");
 }
 
 TEST_F(ReplacementPassTest, AListedLinkIsReplacedAsALinkAndLinksInAFolderStayLinks) {
-  if (test_support::kWindows) GTEST_SKIP() << "Windows 98 has no links; the Windows copy takes what they point to";
+  if (test_support::kWindows) GTEST_SKIP() << "the Windows build makes no links: see the test of a package's shape";
   make_tree(root_ + "outside/", {{"secret", "outside content"}});
   // The release on another file system, so that the folder is copied, not moved.
   write_config("plugins;lib.so;", app_, temp_on_other_file_system());
@@ -766,8 +853,10 @@ TEST_F(ReplacementPassTest, ALinkThatIsTheSameInBothVersionsIsReplacedAsTheLink)
   // A package's shape (tzdata): a top-level absolute link that is the same in
   // both versions, and relative links inside a folder. Two links are one
   // entry only when they are the same link, so the update completes, with
-  // the release beside the application and on another file system.
-  if (test_support::kWindows) GTEST_SKIP() << "Windows 98 has no links; the Windows copy takes what they point to";
+  // the release beside the application and on another file system. The
+  // Windows build makes no links: it refuses both names the same way on every
+  // layout, and never touches what a link points to (under Wine, whose calls
+  // all reach it).
   make_tree(root_ + "outside/", {{"zone", "the machine's zone"}});
   for (int layout = 0; layout < 2; ++layout) {
     const std::string temp = layout == 0 ? temp_ : temp_on_other_file_system();
@@ -776,44 +865,118 @@ TEST_F(ReplacementPassTest, ALinkThatIsTheSameInBothVersionsIsReplacedAsTheLink)
     make_tree(app_, {{"zoneinfo/Europe/Paris", "paris 1"}});
     make_tree(release_, {{"zoneinfo/Europe/Paris", "paris 2"}});
     for (const std::string& folder : {app_, release_}) {
-      ASSERT_TRUE(test_support::make_link(folder + "localtime", root_ + "outside/zone"));
+      if (!test_support::make_link(folder + "localtime", root_ + "outside/zone")) GTEST_SKIP() << "no links here";
       ASSERT_TRUE(test_support::make_link(folder + "zoneinfo/Europe/Monaco", "Paris"));
+      ASSERT_TRUE(test_support::make_link(folder + "zoneinfo/posix", "."));
     }
     write_config("localtime;zoneinfo;", app_, temp);
+    const Tree app_before = snapshot(app_);
+    const Tree release_before = snapshot(release_);
     EXPECT_EQ(run(), 1);
+    EXPECT_EQ(read_file(root_ + "outside/zone"), "the machine's zone");
+    if (test_support::kWindows) {
+      EXPECT_EQ(snapshot(app_), app_before);
+      EXPECT_EQ(snapshot(release_), release_before);
+      EXPECT_TRUE(LinesMatch(log_lines(), expected({"Copy file failed: {release}localtime (*)",
+                                                    "Copy folder failed: {release}zoneinfo/ (*)"})));
+      continue;
+    }
     EXPECT_EQ(snapshot(app_), (Tree{{"localtime", "-> " + root_ + "outside/zone"},
                                     {"zoneinfo", "/"},
                                     {"zoneinfo/Europe", "/"},
                                     {"zoneinfo/Europe/Paris", "paris 2"},
                                     {"zoneinfo/Europe/Monaco", "-> Paris"},
+                                    {"zoneinfo/posix", "-> ."},
                                     {"updateTemp", "/"},
                                     {"updateTemp/localtime", "-> " + root_ + "outside/zone"},
                                     {"updateTemp/zoneinfo", "/"},
                                     {"updateTemp/zoneinfo/Europe", "/"},
                                     {"updateTemp/zoneinfo/Europe/Paris", "paris 1"},
-                                    {"updateTemp/zoneinfo/Europe/Monaco", "-> Paris"}}));
+                                    {"updateTemp/zoneinfo/Europe/Monaco", "-> Paris"},
+                                    {"updateTemp/zoneinfo/posix", "-> ."}}));
     EXPECT_EQ(snapshot(release_), Tree{});
-    EXPECT_EQ(read_file(root_ + "outside/zone"), "the machine's zone");
     EXPECT_EQ(log_lines(), expected({"Copy file: {release}localtime", "Copy folder: {release}zoneinfo/"}));
   }
 }
 
+TEST_F(ReplacementPassTest, LinksInTheApplicationGoAsThemselvesNeverWhatTheyPointTo) {
+  // The old backup holds links to a file and to an empty folder outside, and
+  // the listed name is a link in the application, replaced by a file. Linux
+  // moves and deletes each link as itself. Under Wine every call on a link
+  // would reach what it points to: each stays, and the log says so.
+  make_tree(root_ + "outside/", {{"zone", "the machine's zone"}, {"empty/", "/"}});
+  make_tree(app_, {{"updateTemp/old/kept.txt", "k"}});
+  make_tree(release_, {{"config", "config 2"}});
+  if (!test_support::make_link(app_ + "updateTemp/old/zone", root_ + "outside/zone") ||
+      !test_support::make_link(app_ + "updateTemp/old/empty", root_ + "outside/empty") ||
+      !test_support::make_link(app_ + "config", root_ + "outside/zone"))
+    GTEST_SKIP() << "no links here";
+  write_config("config;");
+  const Tree app_before = snapshot(app_);
+  EXPECT_EQ(run(), 1);
+  EXPECT_EQ(snapshot(root_ + "outside/"), (Tree{{"zone", "the machine's zone"}, {"empty", "/"}}));
+  if (test_support::kWindows) {
+    Tree app_after = app_before;
+    app_after.erase("updateTemp/old/kept.txt");  // deleted, as a plain file is
+    EXPECT_EQ(snapshot(app_), app_after);
+    EXPECT_TRUE(LinesMatch(log_lines(), expected({"Backup folder not emptied: {app}updateTemp/ (*)",
+                                                  "Backup failed, not replaced: {app}config (*)"})));
+  } else {
+    EXPECT_EQ(snapshot(app_), (Tree{{"config", "config 2"},
+                                    {"updateTemp", "/"},
+                                    {"updateTemp/config", "-> " + root_ + "outside/zone"}}));
+    EXPECT_EQ(log_lines(), expected({"Copy file: {release}config"}));
+  }
+}
+
+TEST_F(ReplacementPassTest, ALinkWhoseTargetIsMissingIsStillALink) {
+  // A listed link that leads nowhere is part of the release all the same,
+  // and a folder holding one is copied with it (the release beside the
+  // application on another file system). Wine shows neither: the listed one
+  // is found by its name and refused, as the Windows build refuses links;
+  // the one in a folder nothing can see, so the folder's copy goes in
+  // without it and the release's folder cannot be deleted, which the log says.
+  write_config("gone;plugins;", app_, temp_on_other_file_system());
+  make_tree(release_, {{"plugins/a.plg", "a 2"}});
+  if (!test_support::make_link(release_ + "gone", "nowhere") ||
+      !test_support::make_link(release_ + "plugins/gone", "nowhere"))
+    GTEST_SKIP() << "no links here";
+  EXPECT_EQ(run(), 1);
+  if (test_support::kWindows) {
+    EXPECT_EQ(read_file(app_ + "plugins/a.plg"), "a 2");
+    EXPECT_TRUE(LinesMatch(log_lines(), expected({"Copy file failed: {release}gone (*)",
+                                                  "Copy folder: {release}plugins/",
+                                                  "Work folder not emptied: " + temp_ + "deleteTemp/ (*)"})));
+    // Nothing but the Unix rm removes what Wine does not show.
+    EXPECT_TRUE(test_support::remove_link(release_ + "gone"));
+    EXPECT_TRUE(test_support::remove_link(temp_ + "deleteTemp/1/gone"));
+  } else {
+    EXPECT_EQ(snapshot(app_), (Tree{{"gone", "-> nowhere"}, {"plugins", "/"}, {"plugins/a.plg", "a 2"},
+                                    {"plugins/gone", "-> nowhere"}}));
+    EXPECT_EQ(log_lines(), expected({"Copy file: {release}gone", "Copy folder: {release}plugins/"}));
+  }
+}
+
 TEST_F(ReplacementPassTest, ARunWithTheCurrentFolderAsItsApplicationTakesItsLock) {
-  // An empty orbiq_app_path is the current folder: that folder is locked,
-  // so a second run there changes nothing.
-  if (test_support::kWindows) GTEST_SKIP() << "starts the program in a folder of its own through the shell";
+  // An empty orbiq_app_path is the current folder, which the program
+  // inherits from this test: that folder is locked, so a second run there
+  // changes nothing.
   make_tree(app_, {{"app.exe", "app 1"}});
   make_tree(release_, {{"app.exe", "app 2"}});
   write_config("app.exe;", "", temp_);
   platform::Status why = platform::kOk;
   platform::FolderLock* lock = platform::lock_folder(app_.c_str(), &why);
   ASSERT_NE(lock, nullptr) << platform::describe(why);
-  std::string command = "cd '" + app_ + "' && " + test_support::corvane_command_line(config_path());
-  EXPECT_EQ(test_support::run_process(command), 1);
+  struct InFolder {
+    fs::path before = fs::current_path();
+    explicit InFolder(const std::string& folder) { fs::current_path(folder); }
+    ~InFolder() { fs::current_path(before); }
+  } in_app(app_);
+  EXPECT_EQ(run(), 1);
   EXPECT_EQ(read_file(app_ + "app.exe"), "app 1");
   EXPECT_EQ(log_lines(), (Lines{"Another run is updating this application, nothing changed: "}));
   platform::unlock_folder(lock);
-  EXPECT_EQ(test_support::run_process(command), 1);
+  EXPECT_EQ(run(), 1);
   EXPECT_EQ(read_file(app_ + "app.exe"), "app 2");
 }
 
@@ -826,7 +989,7 @@ TEST_F(ReplacementPassTest, ASourceThatIsTheTargetIsRefused) {
   EXPECT_EQ(read_file(app_ + "data/settings.ini"), "settings");
   EXPECT_FALSE(exists(app_ + "updateTemp"));
   EXPECT_EQ(log_lines(), (Lines{"Name refused, source and target are the same entry: data"}));
-  test_support::remove_folder_link(release_ + "data");
+  test_support::remove_link(release_ + "data");
 }
 
 TEST_F(ReplacementPassTest, AReleaseThatIsTheApplicationFolderIsRefused) {
@@ -838,7 +1001,7 @@ TEST_F(ReplacementPassTest, AReleaseThatIsTheApplicationFolderIsRefused) {
   EXPECT_EQ(run(), 1);
   EXPECT_EQ(snapshot(app_), (Tree{{"app.exe", "app 1"}}));
   EXPECT_EQ(log_lines(), (Lines{"Configuration refused, the release holds the application folder: " + release_}));
-  test_support::remove_folder_link(temp_ + "unzipTemp");
+  test_support::remove_link(temp_ + "unzipTemp");
 }
 
 TEST_F(ReplacementPassTest, EmptyingTheBackupNeverLeavesItsFileSystem) {

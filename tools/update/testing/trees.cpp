@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "platform/platform.h"
 #include "platform/test_support.h"
 
 namespace testing_trees {
@@ -30,14 +31,20 @@ Tree snapshot(const std::string& folder) {
     // Lexically: a link must be named where it stands, not where it leads.
     std::string relative = it->path().lexically_relative(folder).generic_string();
     std::error_code link_error;
-    if (it->is_symlink(link_error))
+    // The product's own question also sees the links that the library does
+    // not (under Wine), whose target it cannot read: "-> " alone.
+    std::uint32_t attributes = platform::file_attributes(it->path().string().c_str());
+    if (it->is_symlink(link_error) ||
+        (attributes != platform::kInvalidAttributes && (attributes & platform::kAttrLink))) {
+      it.disable_recursion_pending();
       tree[relative] = "-> " + fs::read_symlink(it->path(), link_error).generic_string();
-    else if (it->is_directory(link_error))
+    } else if (it->is_directory(link_error)) {
       tree[relative] = "/";
-    else if (!it->is_regular_file(link_error))
+    } else if (!it->is_regular_file(link_error)) {
       tree[relative] = "|";  // reading a pipe would wait for a writer
-    else
+    } else {
       tree[relative] = test_support::read_file(it->path().generic_string());
+    }
   }
   return tree;
 }

@@ -14,8 +14,9 @@ using Tree = std::map<std::string, std::string>;
 void make_tree(const std::string& folder, const Tree& tree);
 
 // Every entry below folder; empty when folder does not exist. A link is shown
-// as "-> " and what it points to, and is not followed; anything neither file
-// nor folder (a pipe) as "|", and is never read.
+// as "-> " and what it points to (under Wine, which cannot read it, "-> "
+// alone), and is not followed; anything neither file nor folder (a pipe) as
+// "|", and is never read.
 Tree snapshot(const std::string& folder);
 
 }  // namespace testing_trees
