@@ -11,13 +11,15 @@ namespace links {
 
 namespace {
 
-typedef DWORD(WINAPI* FinalPathByHandle)(HANDLE, LPSTR, DWORD, DWORD);
+typedef DWORD(WINAPI* FinalPathByHandle)(HANDLE, LPWSTR, DWORD, DWORD);
 
 // Looked up once. Windows 9x never has it, the NT line from Vista on; Wine
-// has it in every Windows mode it plays.
+// has it in every Windows mode it plays. The wide form answers in one call:
+// the ANSI one asks the system twice (once for the length), which under Wine
+// is a round trip to its server more for every name the pass looks at.
 FinalPathByHandle final_path_function() {
   static const FinalPathByHandle function = reinterpret_cast<FinalPathByHandle>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleW")));
   return function;
 }
 
@@ -41,12 +43,21 @@ DWORD real_path(const char* path, std::string* out) {
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return error_now();
   // Room for the "\\?\UNC\" the answer starts with, beyond a path buffer.
-  char buffer[kPathBuffer + 8];
-  DWORD length = final_path(handle, buffer, sizeof buffer, 0);  // normalized, with the drive letter
+  WCHAR wide[kPathBuffer + 8];
+  DWORD length = final_path(handle, wide, sizeof wide / sizeof wide[0], 0);  // normalized, with the drive letter
   DWORD error = length == 0 ? error_now() : ERROR_SUCCESS;
   CloseHandle(handle);
   if (length == 0) return error;
-  if (length >= sizeof buffer) return ERROR_FILENAME_EXCED_RANGE;
+  if (length >= sizeof wide / sizeof wide[0]) return ERROR_FILENAME_EXCED_RANGE;
+  // In the code page of the ANSI file calls, as the paths it is compared with;
+  // a name that code page cannot spell cannot be compared.
+  char buffer[2 * (kPathBuffer + 8)];
+  BOOL lossy = FALSE;
+  int bytes = WideCharToMultiByte(AreFileApisANSI() ? CP_ACP : CP_OEMCP, 0, wide, static_cast<int>(length), buffer,
+                                  sizeof buffer, nullptr, &lossy);
+  if (bytes <= 0) return error_now();
+  if (lossy) return ERROR_NO_UNICODE_TRANSLATION;
+  length = static_cast<DWORD>(bytes);
   std::string text(buffer, length);
   if (text.compare(0, 8, "\\\\?\\UNC\\") == 0)
     text = "\\\\" + text.substr(8);
