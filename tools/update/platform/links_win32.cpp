@@ -1,5 +1,5 @@
 // Links as the Win32 side sees them beyond their attributes: real paths
-// through GetFinalPathNameByHandleA, and the Unix links that Wine hides.
+// through GetFinalPathNameByHandleW, and the Unix links that Wine hides.
 #include "platform/links_win32.h"
 
 #include <cstring>

@@ -11,7 +11,7 @@
 namespace platform {
 namespace links {
 
-// Whether the system resolves real paths (GetFinalPathNameByHandleA, the NT
+// Whether the system resolves real paths (GetFinalPathNameByHandleW, the NT
 // line from Vista on, looked up at run time so that the program still starts
 // on older systems).
 bool has_real_paths();
