@@ -4,6 +4,7 @@
 
 set(corvane_core_sources
   config/update_config.cpp
+  fs/durability.cpp
   fs/folder_tree.cpp
   fs/move_or_defer.cpp
   fs/path_queries.cpp
@@ -11,7 +12,6 @@ set(corvane_core_sources
   fs/wininit.cpp
   log/diagnostic_log.cpp
   run/command_line.cpp
-  run/durability.cpp
   run/no_parameter.cpp
   run/own_release_guard.cpp
   run/replace_entry.cpp

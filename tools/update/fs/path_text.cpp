@@ -12,6 +12,8 @@ bool is_step_up(const std::string& step) {
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
+std::string folder_or_current(const std::string& folder) { return folder.empty() ? "." : folder; }
+
 std::string without_trailing_separators(const std::string& path) {
   std::string::size_type end = path.find_last_not_of("/\\");
   return end == std::string::npos ? std::string() : path.substr(0, end + 1);

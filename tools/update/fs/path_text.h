@@ -12,6 +12,10 @@ bool is_separator(char c);
 // of separators only.
 std::string without_trailing_separators(const std::string& path);
 
+// A folder path that names are joined to, as a path the system can be given:
+// an empty one (names then stand on their own) is the current folder, ".".
+std::string folder_or_current(const std::string& folder);
+
 // The folder part of a path: up to and including its last separator; empty
 // when it holds none.
 std::string folder_part(const std::string& path);

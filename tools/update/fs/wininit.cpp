@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "fs/durability.h"
 #include "fs/path_text.h"
-#include "log/diagnostic_log.h"
 #include "platform/platform.h"
 
 namespace {
@@ -103,16 +103,6 @@ platform::Status write_bytes(const char* path, const std::string& content) {
   return status;
 }
 
-// The new text reaches the disk before it takes the file's place, so that a
-// power cut leaves the old file or the whole new one there, never an empty
-// one. A flush that fails is logged and the request goes on: the text is
-// written, and the system writes it out of its cache soon after.
-void flush_new_text(const std::string& path) {
-  platform::Status flushed = platform::flush_file(path.c_str());
-  if (!flushed.ok())
-    log_printf("Not flushed to the disk: %s (%s)\n", path.c_str(), platform::describe(flushed).c_str());
-}
-
 // The length of the line end at position, 0 when none starts there: CR LF,
 // LF, or CR alone.
 std::size_t line_end_at(const std::string& text, std::size_t position) {
@@ -168,7 +158,11 @@ int append_rename_entry(const char* file_path, const char* short_target, const c
   std::string updated = with_entry(content, std::string(short_target) + "=" + short_source);
   std::string beside = std::string(file_path) + ".new~";
   *why = write_bytes(beside.c_str(), updated);
-  if (why->ok()) flush_new_text(beside);
+  // On the disk before it takes the file's place, so that a power cut leaves
+  // the old file or the whole new one there, never an empty one. A flush that
+  // fails is logged and the request goes on: the text is written, and the
+  // system writes it out of its cache soon after.
+  if (why->ok()) flush_written_file(beside);
   if (why->ok()) *why = platform::swap_in_file(beside.c_str(), file_path);
   if (!why->ok()) {
     platform::delete_file(beside.c_str());  // not looked at: a leftover is rewritten by the next request

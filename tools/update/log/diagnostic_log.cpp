@@ -150,13 +150,6 @@ void log_write(DiagnosticLog& log, const char* text) {
   }
 }
 
-bool flush_log_file(platform::Status* why) {
-  const DiagnosticLog& log = main_log();
-  if (log.mode != LogMode::File || log.file_path[0] == '\0') return true;
-  *why = platform::flush_file(log.file_path);
-  return why->ok();
-}
-
 void compose_prefixed_text(char* out, std::size_t size, std::int64_t elapsed_microseconds,
                            const unsigned* thread_id, const char* message) {
   if (elapsed_microseconds < 0) elapsed_microseconds = 0;

@@ -55,12 +55,6 @@ void log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // The sink write of a composed text, under the log lock.
 void log_write(DiagnosticLog& log, const char* text);
 
-// Makes the texts written to main_log's file reach the disk. The file is
-// opened and closed around each text, so this is called once, when the run
-// ends. True when they are on the disk or the log writes to no file; false,
-// with the reason in *why, when the flush failed.
-bool flush_log_file(platform::Status* why);
-
 // The current local date and time, "YYYY/MM/DD  hh:mm:ss", in a static text
 // that every call overwrites; "??\??" when the local time is unavailable.
 const char* run_time_stamp();

@@ -61,7 +61,7 @@ bool own_release_is_safe(const UpdateConfig& config, const PassFolders& folders,
 
   // The folders the pass empties or deletes hold neither the release, the
   // configuration and the log, nor the application folder itself.
-  std::vector<EntryIdentity> app_and_above = path_and_ancestors(config.app_path.empty() ? "." : config.app_path);
+  std::vector<EntryIdentity> app_and_above = path_and_ancestors(folder_or_current(config.app_path));
   for (const std::string* own : {&folders.backup, &folders.stage, &folders.pending, &folders.set_aside}) {
     if (holds_any(*own, protected_entries)) {
       log_printf("Configuration refused, this entry holds the release, the configuration or the log: %s\n",

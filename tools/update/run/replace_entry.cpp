@@ -3,13 +3,13 @@
 #include <string>
 
 #include "config/update_config.h"
+#include "fs/durability.h"
 #include "fs/folder_tree.h"
 #include "fs/move_or_defer.h"
 #include "fs/path_queries.h"
 #include "fs/path_text.h"
 #include "log/diagnostic_log.h"
 #include "platform/platform.h"
-#include "run/durability.h"
 
 namespace {
 
@@ -305,7 +305,7 @@ void delete_source_file(const Entry& entry) {
 // copy in place is on the disk: the source may lie on another file system,
 // whose deletion could reach its disk first.
 void delete_source_of_copy(PassFolders& folders, const Entry& entry, bool is_folder) {
-  make_durable(folders.app.empty() ? "." : folders.app);
+  make_durable(folder_or_current(folders.app));
   if (is_folder)
     delete_source_folder(folders, entry.source);
   else
@@ -411,10 +411,8 @@ PassFolders pass_folders(const UpdateConfig& config) {
   folders.stage = config.app_path + kStageFolder;
   folders.pending = config.app_path + kPendingFolder;
   folders.set_aside = config.update_temp_path + "deleteTemp/";
-  // An empty path is the current folder.
-  const char* app = folders.app.empty() ? "." : folders.app.c_str();
-  const char* unzip = folders.unzip.c_str();
-  folders.release_on_app_volume = platform::same_volume(unzip, app);
+  folders.release_on_app_volume =
+      platform::same_volume(folders.unzip.c_str(), folder_or_current(folders.app).c_str());
   folders.folders_move = platform::moves_folders_into_place();
   return folders;
 }

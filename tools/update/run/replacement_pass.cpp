@@ -4,12 +4,13 @@
 #include <utility>
 
 #include "config/update_config.h"
+#include "fs/durability.h"
 #include "fs/folder_tree.h"
 #include "fs/path_queries.h"
+#include "fs/path_text.h"
 #include "log/diagnostic_log.h"
 #include "platform/platform.h"
 #include "run/command_line.h"
-#include "run/durability.h"
 #include "run/own_release_guard.h"
 #include "run/replace_entry.h"
 
@@ -38,7 +39,7 @@ bool folder_paths_end_in_separators(const UpdateConfig& config) {
 bool take_run_lock(const std::string& app_path, platform::FolderLock** lock) {
   platform::Status why = platform::kOk;
   // An empty path is the current folder, and that folder is locked.
-  *lock = platform::lock_folder(app_path.empty() ? "." : app_path.c_str(), &why);
+  *lock = platform::lock_folder(folder_or_current(app_path).c_str(), &why);
   if (*lock) return true;
   if (why.failure == platform::Failure::in_use) {
     log_printf("Another run is updating this application, nothing changed: %s\n", app_path.c_str());
@@ -74,9 +75,8 @@ void run_replacement_pass(const std::string& run_parameter) {
     clear_work_folders(folders);  // what a run cut short left there
     for (const std::string& name : config.file_names) replace_name(folders, name);
     clear_work_folders(folders);
-    // And so is every rename and copy of the pass before it ends; an empty
-    // path is the current folder.
-    make_durable(folders.app.empty() ? "." : folders.app);
+    // And so is every rename and copy of the pass before it ends.
+    make_durable(folder_or_current(folders.app));
   }
   platform::unlock_folder(lock);
 }

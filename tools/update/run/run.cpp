@@ -1,5 +1,6 @@
 #include "run/run.h"
 
+#include "fs/durability.h"
 #include "fs/path_queries.h"
 #include "log/diagnostic_log.h"
 #include "platform/platform.h"
@@ -24,11 +25,11 @@ void start_log(const std::string& data_root, const std::string& run_parameter) {
 }
 
 // The log is the record of what the run did: it reaches the disk before the
-// run ends. Should that fail, the line saying so may still reach it later.
+// run ends. The file is opened and closed around each text, so one flush at
+// the end will do. Should it fail, the line saying so may still reach it later.
 void flush_log() {
-  platform::Status why = platform::kOk;
-  if (!flush_log_file(&why))
-    log_printf("Not flushed to the disk: %s (%s)\n", main_log().file_path, platform::describe(why).c_str());
+  const DiagnosticLog& log = main_log();
+  if (log.mode == LogMode::File && log.file_path[0] != '\0') flush_written_file(log.file_path);
 }
 
 }  // namespace

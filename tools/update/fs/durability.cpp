@@ -1,7 +1,15 @@
-#include "run/durability.h"
+#include "fs/durability.h"
 
 #include "log/diagnostic_log.h"
 #include "platform/platform.h"
+
+namespace {
+
+void log_not_flushed(const std::string& path, const platform::Status& why) {
+  log_printf("Not flushed to the disk: %s (%s)\n", path.c_str(), platform::describe(why).c_str());
+}
+
+}  // namespace
 
 void make_durable(const std::string& path) {
   platform::Status flushed = platform::flush_file_system(path.c_str());
@@ -11,5 +19,10 @@ void make_durable(const std::string& path) {
   if (flushed.ok() || flushed.failure == platform::Failure::not_found ||
       flushed.failure == platform::Failure::not_supported)
     return;
-  log_printf("Not flushed to the disk: %s (%s)\n", path.c_str(), platform::describe(flushed).c_str());
+  log_not_flushed(path, flushed);
+}
+
+void flush_written_file(const std::string& path) {
+  platform::Status flushed = platform::flush_file(path.c_str());
+  if (!flushed.ok()) log_not_flushed(path, flushed);
 }

@@ -12,3 +12,7 @@
 // process (Windows without administrator rights) nothing is done: there each
 // copy is flushed and each move written through as it is made.
 void make_durable(const std::string& path);
+
+// The content of a file this program has just written (the log, a new
+// wininit.ini text) reaches the disk before the call returns.
+void flush_written_file(const std::string& path);
