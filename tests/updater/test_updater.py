@@ -428,7 +428,25 @@ class UpdateTest(Fixture):
 
     def test_unpacked_entries_keep_the_archives_times(self):
         """The DOS time of an entry (local time), or the Unix time of its
-        extended-time field where it has one, for files, links and folders."""
+        extended-time field where it has one, for files, links and folders;
+        also when the release lies on another file system (/dev/shm), where
+        Corvane copies every entry, links (one at the top, one in a folder)
+        included."""
+        for other_file_system in (False, True):
+            with self.subTest(other_file_system=other_file_system):
+                shutil.rmtree(self.app)
+                os.makedirs(self.app)
+                if not other_file_system:
+                    self.check_entry_times()
+                    continue
+                work = tempfile.mkdtemp(prefix="updater-test-", dir="/dev/shm")
+                try:
+                    self.assertNotEqual(os.stat(work).st_dev, os.stat(self.app).st_dev)
+                    self.check_entry_times("--work", work)
+                finally:
+                    shutil.rmtree(work, ignore_errors=True)
+
+    def check_entry_times(self, *options):
         install(self.app, V1)
         unix_time = 1500000000  # 2017-07-14, UTC
         extended = struct.pack("<HHBi", 0x5455, 5, 1, unix_time)
@@ -438,6 +456,7 @@ class UpdateTest(Fixture):
             ("plugins/b.so", (2001, 1, 1, 0, 0, 0), extended, stat.S_IFREG | 0o644),
             ("plugins/c.so", (2018, 8, 8, 8, 8, 8), b"", stat.S_IFLNK | 0o777),
             ("myapp", (2021, 12, 31, 23, 59, 58), b"", stat.S_IFREG | 0o755),
+            ("run", (2016, 3, 4, 5, 6, 8), b"", stat.S_IFLNK | 0o777),
         ]
         release = os.path.join(self.dir, "r.zip")
         with zipfile.ZipFile(release, "w") as archive:
@@ -445,7 +464,7 @@ class UpdateTest(Fixture):
                 info = zipfile.ZipInfo(name, date_time)
                 info.create_system, info.external_attr, info.extra = 3, mode << 16, extra
                 archive.writestr(info, "a.so" if stat.S_ISLNK(mode) else "" if name.endswith("/") else name)
-        self.assertExit(self.updater(release, self.app), 0)
+        self.assertExit(self.updater(release, self.app, *options), 0)
         for name, date_time, extra, _ in entries:
             with self.subTest(name):
                 expected = unix_time if extra else time.mktime(date_time + (0, 0, -1))
