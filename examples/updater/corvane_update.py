@@ -22,10 +22,15 @@ An update:
   4. waits for the application's process to exit (--wait-pid);
   5. starts Corvane and counts the outcome lines of its log: exactly one for
      every listed name; a name without one counts as not replaced;
-  6. prints a one-line summary, keeps the log of the run in APP/updateTemp.log
-     and removes WORK when every name was replaced now. A work folder that
-     this updater made and that is kept is named in its record, and removed
-     by a later run once nothing waits in it.
+  6. moves into APP/updateTemp/ every top-level name of the release that the
+     application holds (known from the record of the last update, or from
+     --manifest) that the new release lacks, so that a rollback brings it
+     back; a name that neither shows is the user's, and stays;
+  7. prints a one-line summary, keeps the log of the run in APP/updateTemp.log
+     and removes WORK when every name was replaced now (of a folder given
+     with --work, only what the updater put there). A work folder that is
+     kept is named in the record, and emptied by a later run once nothing
+     waits in it.
 
 The layout is never guessed into the wrong place. With --per-file the archive
 is taken as it stands unless --layout wrapped says otherwise. A whole release
@@ -38,7 +43,8 @@ or --layout flat then decides.
 
 With --wine, PROGRAM is the Windows corvane.exe, run under Wine: the paths it
 is given are Wine's (Z: is the root of the file system), and its log has the
-Windows line ends.
+Windows line ends. That program cannot move a link, so an application, a
+release or a backup that holds links is refused before anything changes.
 
 A rollback puts back the old versions that the last update left in
 APP/updateTemp/: it runs Corvane with that backup as the release, so the
