@@ -22,10 +22,15 @@ An update:
   4. waits for the application's process to exit (--wait-pid);
   5. starts Corvane and counts the outcome lines of its log: exactly one for
      every listed name; a name without one counts as not replaced;
-  6. prints a one-line summary, keeps the log of the run in APP/updateTemp.log
-     and removes WORK when every name was replaced now. A work folder that
-     this updater made and that is kept is named in its record, and removed
-     by a later run once nothing waits in it.
+  6. moves into APP/updateTemp/ every top-level name of the release that the
+     application holds (known from the record of the last update, or from
+     --manifest) that the new release lacks, so that a rollback brings it
+     back; a name that neither shows is the user's, and stays;
+  7. prints a one-line summary, keeps the log of the run in APP/updateTemp.log
+     and removes WORK when every name was replaced now (of a folder given
+     with --work, only what the updater put there). A work folder that is
+     kept is named in the record, and emptied by a later run once nothing
+     waits in it.
 
 The layout is never guessed into the wrong place. With --per-file the archive
 is taken as it stands unless --layout wrapped says otherwise. A whole release
@@ -38,7 +43,8 @@ or --layout flat then decides.
 
 With --wine, PROGRAM is the Windows corvane.exe, run under Wine: the paths it
 is given are Wine's (Z: is the root of the file system), and its log has the
-Windows line ends.
+Windows line ends. That program cannot move a link, so an application, a
+release or a backup that holds links is refused before anything changes.
 
 A rollback puts back the old versions that the last update left in
 APP/updateTemp/: it runs Corvane with that backup as the release, so the
@@ -153,6 +159,9 @@ NOT_PUT_BACK = ("Old version not put back, it is in: ", "Old version put back at
 WARNINGS = ("Backup folder not emptied: ", "Work folder not emptied: ", "Run lock not taken, going on: ",
             "Partial copy not removed: ", "Not flushed to the disk: ")
 ALERTS = NOT_PUT_BACK + WARNINGS
+# The reason the Windows program gives for an entry that is a link: nothing
+# holds it, and running again cannot help.
+LINK_REASON = "(a link, which this system cannot copy, move or delete as itself)"
 
 REPLACED_NOW = tuple(prefix for prefix, kind, _ in OUTCOMES if kind == "now")
 AT_RESTART = tuple(prefix for prefix, kind, _ in OUTCOMES if kind == "restart")
@@ -322,9 +331,53 @@ def archive_entries(archive, windows=WINDOWS):
             kind = kinds.get(above.casefold() if windows else above, "folder")
             if kind != "folder":
                 raise Refused("entry %r lies below the %s %r" % (entry.path, kind, above))
-    if windows and any(entry.kind == "link" for entry in entries):
-        raise Refused("the archive holds symbolic links, which this updater does not make for Windows")
+    if windows:
+        links = [entry.path for entry in entries if entry.kind == "link"]
+        if links:
+            raise Refused("the archive holds symbolic links (%s), which the Windows program can neither make nor "
+                          "move; nothing was changed" % first_few(links))
     return entries
+
+
+def first_few(paths, few=3):
+    """PATHS for a message: the first FEW, and how many more there are."""
+    shown = ", ".join(paths[:few])
+    return shown + (" and %d more" % (len(paths) - few) if len(paths) > few else "")
+
+
+def links_below(folder, leave_out=lambda name: False):
+    """The links below FOLDER (relative paths, in walk order, the top-level
+    names for which LEAVE_OUT is true left out); a link to a folder is not
+    followed."""
+    links = []
+    for root, folders, files in os.walk(folder):
+        relative = os.path.relpath(root, folder)
+        if relative == ".":
+            relative = ""
+            folders[:] = [name for name in folders if not leave_out(name)]
+            files = [name for name in files if not leave_out(name)]
+        for name in folders + files:
+            if os.path.islink(os.path.join(root, name)):
+                links.append(relative + "/" + name if relative else name)
+    return links
+
+
+def refuse_links(target, folders):
+    """For the Windows program: refuses, before anything changes, an
+    application or release (FOLDERS: (folder, what it is, a test of the
+    top-level names to leave out)) that holds links. That program cannot move a link as itself
+    (Windows 98 has none), so an update would move the application's links
+    into the backup and its rollback could never put them back."""
+    if not target.windows:
+        return
+    for folder, what, leave_out in folders:
+        if not is_real_folder(folder.rstrip("/")):
+            continue
+        links = links_below(folder, leave_out) if leave_out else links_below(folder)
+        if links:
+            raise Refused("%s %s holds symbolic links (%s), which the Windows program cannot move; nothing was "
+                          "changed: use the Linux program for an application with links" %
+                          (what, folder, first_few(links)))
 
 
 def unwrapped(entries, app, layout, per_file):
@@ -590,6 +643,13 @@ class WorkFolder:
         if folder:
             os.makedirs(path, exist_ok=True)
 
+    def clear(self):
+        """Removes what the updater puts in the work folder (the release's
+        folder, the configuration, Corvane's log), nothing else: a folder
+        given with --work may hold files of its own. The folder itself goes
+        when this updater made it and it is then empty."""
+        clear_work_folder(self.path, self.made)
+
     def remove_made(self):
         """Everything this run made, unless the folder must be kept; a
         failure is told, never hidden."""
@@ -602,6 +662,18 @@ class WorkFolder:
             except OSError as error:
                 print("corvane-update: could not remove %s: %s" % (path, error), file=sys.stderr)
         self.made_inside = []
+
+
+def clear_work_folder(path, remove_empty):
+    """Removes from the work folder PATH what the updater and Corvane put
+    there; PATH itself too when REMOVE_EMPTY and nothing else is left. An
+    entry that cannot be removed raises OSError."""
+    for entry in ("unzipTemp", "update_config.xml", "updateLog/update.log"):
+        if os.path.lexists(path + entry):
+            remove_entry(path + entry)
+    for folder in ("updateLog", "") if remove_empty else ("updateLog",):
+        if is_real_folder(path + folder) and not os.listdir(path + folder):
+            os.rmdir(path + folder)
 
 
 def work_folder(given, app, record, release, windows=WINDOWS):
@@ -629,8 +701,8 @@ def work_folder(given, app, record, release, windows=WINDOWS):
     if not is_real_folder(path):
         raise Refused("the work folder %s is not a folder" % path)
     work = WorkFolder(path, False)
-    if is_real_folder(work.unzip) and not os.listdir(work.unzip):
-        os.rmdir(work.unzip)  # emptied by an earlier run; made again, as this run's
+    if is_real_folder(work.unzip) and not holds_files(work.unzip):
+        shutil.rmtree(work.unzip)  # emptied by an earlier run (or by the restart); made again, as this run's
     elif os.path.lexists(work.unzip):
         same = (record is not None and record.get("work") == path and record.get("release") == release and
                 record.get("kind") == "update" and not record.get("restart") and
@@ -967,6 +1039,87 @@ def take_out(app, backup, entries):
 
 
 # ---------------------------------------------------------------------------
+# Names a release drops
+
+
+def name_problem(name):
+    """Why NAME cannot be a top-level name of the application; None when it can."""
+    if (not isinstance(name, str) or name in ("", ".", "..") or any(c in name for c in "/\\;\0") or
+            any(ord(c) < 32 for c in name)):
+        return "not a top-level name"
+    if is_reserved(name):
+        return "the name of the backup or of the updater's records"
+    return None
+
+
+def read_manifest(path):
+    """The top-level names of the installed release, one a line, from the
+    file PATH (blank lines and lines beginning with "#" left out; a folder
+    may end in "/"). Anything that is not a top-level name is refused."""
+    try:
+        with open(path, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+    except (OSError, UnicodeError) as error:
+        raise Refused("--manifest %s cannot be read: %s" % (path, error))
+    names = []
+    for number, line in enumerate(lines, 1):
+        name = line.strip()
+        if not name or name.startswith("#"):
+            continue
+        name = name.rstrip("/")
+        problem = name_problem(name)
+        if problem:
+            raise Refused("--manifest %s, line %d: %r is %s; nothing was changed" % (path, number, line, problem))
+        names.append(name)
+    return union([], names)
+
+
+def held_names(record):
+    """The top-level names of the release that the application holds after
+    the run RECORD tells of, as far as the record shows them; None when it
+    does not. A record of an earlier version of this updater names them only
+    for an update of a whole release (its list is the release's top-level
+    names)."""
+    if record is None:
+        return None
+    if "release_names" in record:
+        names = record["release_names"]
+    elif record.get("kind") == "update" and not record.get("per_file"):
+        names = record.get("names")
+    else:
+        return None
+    if not isinstance(names, list):
+        return None
+    shown = [name for name in names if name_problem(name) is None]
+    if len(shown) != len(names):
+        print("corvane-update: warning: the record names entries that are not top-level names; they are left "
+              "alone", file=sys.stderr)
+    return shown
+
+
+def dropped_entries(app, previous, held, names, windows):
+    """The entries an update moves into the backup after Corvane's run: every
+    name of the release that the application holds (HELD, None when unknown)
+    that the new release (NAMES) lacks at its top, and what an earlier run
+    meant to take out and could not (PREVIOUS's to_remove), unless the new
+    release replaces it whole. Only what the application has; never a name
+    that no record or manifest shows to be the release's, so that the user's
+    own files stay."""
+    key = (lambda name: name.casefold()) if windows else (lambda name: name)
+    new = {key(name.split("/")[0]) for name in names}
+    pending = previous.get("to_remove", []) if previous is not None else []
+    entries = []
+    for entry in list(held or []) + [entry for entry in pending if isinstance(entry, str)]:
+        parts = entry.split("/")
+        if (any(name_problem(part) == "not a top-level name" for part in parts) or is_reserved(parts[0]) or
+                key(parts[0]) in new):
+            continue
+        if os.path.lexists(app + entry):
+            entries.append(entry)
+    return union([], entries)
+
+
+# ---------------------------------------------------------------------------
 # One run
 
 
@@ -1009,13 +1162,18 @@ def record_of(attempt, app, work, present):
     union of both (an entry that the first added has no old version)."""
     in_app = [name for name in present if os.path.lexists(app + name)]
     in_app_set = set(in_app)
+    # The entries taken out after the run are named among the backed-up ones
+    # before it starts: a run cut short during the take-out leaves each in
+    # the application or in the backup, and a rollback lists them either way
+    # (one that the backup lacks is left out of its list).
+    in_app += [entry for entry in attempt.to_remove if os.path.lexists(app + entry) and entry not in in_app_set]
     record = {
         "format": 1, "kind": attempt.kind, "release": attempt.release, "state": "running",
         "work": work.path, "work_made": work.made, "work_chosen": work.chosen, "names": list(present),
         "in_backup": in_app, "added": new_entries(app, [name for name in present if name not in in_app_set]),
         "to_remove": attempt.to_remove, "removed": [], "restart": False, "kept": None,
     }
-    record["leftovers"], record["waiting"] = carried_work_folders(attempt.previous, work.path)
+    record["leftovers"], record["given"], record["waiting"] = carried_work_folders(attempt.previous, work.path)
     record.update(attempt.extra)
     if attempt.is_retry():
         previous = attempt.previous
@@ -1032,29 +1190,35 @@ def record_of(attempt, app, work, present):
 
 
 def carried_work_folders(previous, work_path):
-    """The work folders of earlier runs that the updater made where it chose
-    and that are not this run's (WORK_PATH): the record's leftovers and the
-    earlier run's own work folder. They hold copies of an archive's entries or
-    an emptied backup, and go once this run has changed something; those
-    that may hold a file queued for the restart (WAITING) stay until nothing
-    waits in them. (leftovers, waiting)."""
+    """The work folders of earlier runs that are not this run's (WORK_PATH):
+    the record's leftovers and the earlier run's own work folder. They hold
+    copies of an archive's entries or an emptied backup, and go once this run
+    has changed something; of a folder given with --work (GIVEN) only what
+    the updater put there goes. Those that may hold a file queued for the
+    restart (WAITING) stay until nothing waits in them. (leftovers, given,
+    waiting)."""
     if previous is None:
-        return [], []
+        return [], [], []
     leftovers = list(previous.get("leftovers", []))
+    given = list(previous.get("given", []))
     waiting = list(previous.get("waiting", []))
     work = previous.get("work")
-    if work and previous.get("work_chosen"):
+    if work:
         leftovers = union(leftovers, [work])
+        if not previous.get("work_chosen"):
+            given = union(given, [work])
         if previous.get("restart"):
             waiting = union(waiting, [work])
     leftovers = [folder for folder in leftovers if folder != work_path]
-    return leftovers, [folder for folder in waiting if folder in leftovers]
+    return (leftovers, [folder for folder in given if folder in leftovers],
+            [folder for folder in waiting if folder in leftovers])
 
 
 def holds_files(folder):
-    """Whether anything but folders lies below FOLDER."""
-    for _, _, files in os.walk(folder):
-        if files:
+    """Whether anything but folders lies below FOLDER (a link to a folder
+    counts as a file: it is an entry of the release)."""
+    for root, folders, files in os.walk(folder):
+        if files or any(os.path.islink(os.path.join(root, name)) for name in folders):
             return True
     return False
 
@@ -1064,17 +1228,21 @@ def remove_leftovers(record):
     longer hold anything queued for the restart; a folder that cannot be
     removed stays named, and is told."""
     kept = []
+    given = record.get("given", [])
     for folder in record.get("leftovers", []):
         if folder in record.get("waiting", []) and holds_files(folder + "unzipTemp"):
             kept.append(folder)
             continue
         try:
-            if os.path.lexists(folder.rstrip("/")):
+            if folder in given:
+                clear_work_folder(folder, False)
+            elif os.path.lexists(folder.rstrip("/")):
                 remove_entry(folder)
         except OSError as error:
             print("corvane-update: could not remove %s: %s" % (folder, error), file=sys.stderr)
             kept.append(folder)
     record["leftovers"] = kept
+    record["given"] = [folder for folder in given if folder in kept]
     record["waiting"] = [folder for folder in record.get("waiting", []) if folder in kept]
 
 
@@ -1143,6 +1311,10 @@ def conclude(kind, retry, outcome, record, notes, data, work, records, target):
     if kind == "rollback" and record is not None:
         count = len(record["removed"])
         summary += "; %d added entr%s taken out" % (count, "y" if count == 1 else "ies")
+    elif record is not None and record["removed"]:
+        count = len(record["removed"])
+        summary += "; %d entr%s that the release drops moved into %s/" % (
+            count, "y" if count == 1 else "ies", BACKUP)
     details = outcome.reports + notes
     if not outcome.ran:
         details.append("Corvane wrote no log for this run: nothing is known of it")
@@ -1164,26 +1336,40 @@ def conclude(kind, retry, outcome, record, notes, data, work, records, target):
         if code == 0:
             # A folder that cannot be removed stays named in the record as its
             # work folder, and the next run removes it.
-            folder = work.path if work.chosen else work.unzip
             try:
-                if os.path.lexists(folder.rstrip("/")):
-                    remove_entry(folder)
+                if work.chosen:
+                    if os.path.lexists(work.path.rstrip("/")):
+                        remove_entry(work.path)
+                else:
+                    work.clear()
             except OSError as error:
-                print("corvane-update: could not remove %s: %s" % (folder, error), file=sys.stderr)
+                print("corvane-update: could not empty %s: %s" % (work.path, error), file=sys.stderr)
         elif code == 3:
             print("corvane-update: some files are replaced at the next restart; keep %s until then" % work.path)
-        elif kind == "rollback":
-            print("corvane-update: not everything was put back; the old versions not put back are still in %s; "
-                  "close what holds them and run the rollback again" % work.unzip)
         else:
-            print("corvane-update: not everything was replaced; the new versions are still in %s; close what "
-                  "holds them and run the same update again" % work.unzip)
+            print(failure_advice(kind, work.unzip, any(line.endswith(LINK_REASON) for line in outcome.reports)))
     verdict = ["corvane-update: %s: %s; exit code %d" % (kind, summary, code)]
     records.save_log(data, verdict + ["corvane-update:   " + line for line in details],
                      append=retry or record is None or kind == "rollback", line_end=target.line_end)
     if record is not None:
         records.write(record)
     return code
+
+
+def failure_advice(kind, unzip, links):
+    """What to do when not every name was replaced: the versions wait in
+    UNZIP; LINKS, whether some of them are links that this program cannot
+    move, which no retry changes."""
+    if kind == "rollback":
+        what = "not everything was put back; the old versions not put back are still in %s" % unzip
+        again = "the rollback"
+    else:
+        what = "not everything was replaced; the new versions are still in %s" % unzip
+        again = "the same update"
+    if links:
+        return ("corvane-update: %s; some are links, which this Corvane program cannot move (the Windows "
+                "program makes no links): run %s again with the Linux program" % (what, again))
+    return "corvane-update: %s; close what holds them and run %s again" % (what, again)
 
 
 def after_failure(error, work):
@@ -1232,6 +1418,7 @@ def wait_for_application(args, what):
 def update(args):
     app = application_folder(args.paths[1])
     target = find_corvane(args)
+    manifest = read_manifest(args.manifest) if args.manifest else None
     try:
         stream = open(args.paths[0], "rb")
     except OSError as error:
@@ -1248,6 +1435,7 @@ def update(args):
             raise Refused("not a readable zip archive: %s" % error)
         with archive:
             entries, names = release_plan(archive, app, args.per_file, args.layout, target.windows)
+            refuse_links(target, [(app, "the application", is_reserved)])
             records = Records(app)
             records.lock()
             work = None
@@ -1262,8 +1450,20 @@ def update(args):
                 unpack(archive, entries, work.unzip)
                 wait_for_application(args, "update")
                 previous = records.settle(previous)
-                attempt = Attempt("update", digest, names, previous,
-                                  extra={"archive": os.path.abspath(args.paths[0]), "per_file": args.per_file})
+                retry = previous is not None and previous.get("release") == digest
+                if manifest is not None:
+                    before = manifest
+                elif retry:
+                    before = previous.get("prior_release_names")
+                else:
+                    before = held_names(previous)
+                tops = union([], [name.split("/")[0] for name in names])
+                # A patch holds only what changed: what it lacks is not dropped.
+                after = (union(before, tops) if before is not None else None) if args.per_file else tops
+                dropped = dropped_entries(app, previous, None if args.per_file else before, names, target.windows)
+                attempt = Attempt("update", digest, names, previous, to_remove=dropped,
+                                  extra={"archive": os.path.abspath(args.paths[0]), "per_file": args.per_file,
+                                         "release_names": after, "prior_release_names": before})
                 outcome, record, notes, data = run_attempt(attempt, app, work, target, records, args.version)
                 return conclude("update", attempt.is_retry(), outcome, record, notes, data, work, records, target)
             except BaseException as error:
@@ -1290,11 +1490,15 @@ def rollback(args):
         record = records.settle(records.read())
         if record is None:
             raise Refused("nothing to roll back: %s has no record of an update (%s)" % (app, RECORD))
+        release = record["work"] + "unzipTemp" if unfinished_rollback(record) else records.backup
+        refuse_links(target, [(app, "the application", is_reserved), (release, "the backup to put back", None)])
         if unfinished_rollback(record):
             work = WorkFolder(record["work"], record.get("work_made", False), record.get("work_chosen", False))
             work.keep = True
             attempt = Attempt("rollback", record["release"], record["names"], record,
-                              to_remove=record.get("to_remove", []), work_precious=True)
+                              to_remove=record.get("to_remove", []), work_precious=True,
+                              extra={key: record.get(key) for key in ("previous", "release_names",
+                                                                      "prior_release_names")})
         else:
             attempt, work = new_rollback(args, app, records, record, target.windows)
         outcome, new_record, notes, data = run_attempt(attempt, app, work, target, records)
@@ -1328,11 +1532,14 @@ def new_rollback(args, app, records, record, windows):
         previous.pop("previous", None)
         # Recorded before the backup moves, so that a run cut short in between
         # still knows where it went.
-        leftovers, waiting = carried_work_folders(record, work.path)
-        records.write({"format": 1, "kind": "rollback", "release": release, "state": "running",
-                       "work": work.path, "work_made": work.made, "work_chosen": work.chosen, "names": names,
-                       "in_backup": [], "added": [], "to_remove": to_remove, "previous": previous, "kept": None,
-                       "leftovers": leftovers, "waiting": waiting})
+        leftovers, given, waiting = carried_work_folders(record, work.path)
+        # The application goes back to the release it held before that update.
+        extra = {"previous": previous, "release_names": base.get("prior_release_names"),
+                 "prior_release_names": held_names(base)}
+        records.write(dict({"format": 1, "kind": "rollback", "release": release, "state": "running",
+                            "work": work.path, "work_made": work.made, "work_chosen": work.chosen, "names": names,
+                            "in_backup": [], "added": [], "to_remove": to_remove, "kept": None,
+                            "leftovers": leftovers, "given": given, "waiting": waiting}, **extra))
         if os.path.lexists(records.backup):
             os.rename(records.backup, work.unzip)
             work.keep = True
@@ -1348,7 +1555,7 @@ def new_rollback(args, app, records, record, windows):
             os.rename(work.unzip, records.backup)
 
     attempt = Attempt("rollback", release, names, record, to_remove=to_remove, set_aside=False,
-                      undo=put_backup_back, extra={"previous": previous})
+                      undo=put_backup_back, extra=extra)
     return attempt, work
 
 
@@ -1393,6 +1600,10 @@ def make_parser():
                         "unwraps a whole release only when the application lacks that folder and has no "
                         "top-level name outside it, takes a folder of the application's own as it stands, "
                         "and refuses anything else")
+    parser.add_argument("--manifest", metavar="FILE", help="the top-level names of the installed release, one a "
+                        "line, for an application that this updater did not install: those the new release "
+                        "lacks are moved into APP/updateTemp/ (default: the names of the last update's record; "
+                        "without either, nothing is moved)")
     parser.add_argument("--sha256", metavar="HEX", help="the archive's SHA-256; any other archive is refused "
                         "before anything is unpacked")
     parser.add_argument("--wait-pid", type=int, metavar="PID", help="wait until the application's process "
@@ -1412,8 +1623,11 @@ def parse(argv):
                      "give the release archive and the application's folder")
     if args.wine and not args.corvane:
         parser.error("--wine runs the Windows program that --corvane names")
-    if args.rollback and (args.per_file or args.sha256 or args.version or args.layout != "auto"):
-        parser.error("--per-file, --layout, --sha256 and --version belong to an update, not to --rollback")
+    if args.rollback and (args.per_file or args.sha256 or args.version or args.layout != "auto" or args.manifest):
+        parser.error("--per-file, --layout, --sha256, --version and --manifest belong to an update, not to "
+                     "--rollback")
+    if args.per_file and args.manifest:
+        parser.error("--manifest names what a whole release may drop; a --per-file patch drops nothing")
     if args.sha256 is not None and not re.fullmatch(r"[0-9a-fA-F]{64}", args.sha256):
         parser.error("--sha256 takes the 64 hexadecimal digits of the archive's SHA-256")
     if args.wait_pid is not None and args.wait_pid <= 0:

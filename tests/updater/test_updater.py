@@ -216,15 +216,15 @@ class UpdateTest(Fixture):
         self.assertEqual(read(app + "readme.txt"), "readme 1.0", "a name not in the release stays")
         self.assertEqual(read(app + "updateTemp/myapp"), "app 1.0")
         self.assertEqual(read(app + "updateTemp/plugins/old.so"), "plugin 1.0")
-        self.assertFalse(os.path.exists(work + "/unzipTemp"), "the emptied release goes")
+        self.assertFalse(os.path.lexists(work), "the work folder that the updater made goes once nothing waits "
+                                                "in it: the release, the configuration and the log")
 
-        # The log of this run, as docs/log.md shows it (paths of the doc), and
-        # kept beside the backup with the updater's verdict.
-        log = read(work + "/updateLog/update.log").split("\n")
-        if log and log[-1] == "":
-            log.pop()  # the last line end
-        self.assertEqual(read(app + "updateTemp.log"), "\n".join(log) + "\n" +
-                         "corvane-update: update: 3 replaced now, 0 at the restart, 0 not replaced; exit code 0\n")
+        # The log of this run, kept beside the backup with the updater's
+        # verdict, as docs/log.md shows it (paths of the doc).
+        log = read(app + "updateTemp.log").split("\n")
+        self.assertEqual(log[-2:], [
+            "corvane-update: update: 3 replaced now, 0 at the restart, 0 not replaced; exit code 0", ""])
+        log = log[:-2]
         as_in_doc = [line.replace(work + "/", DOC_WORK).replace(app, DOC_APP) for line in log]
         with open(os.path.join(TEST_ROOT, "example.log"), "w") as f:
             f.write("\n".join(as_in_doc))
@@ -428,7 +428,25 @@ class UpdateTest(Fixture):
 
     def test_unpacked_entries_keep_the_archives_times(self):
         """The DOS time of an entry (local time), or the Unix time of its
-        extended-time field where it has one, for files, links and folders."""
+        extended-time field where it has one, for files, links and folders;
+        also when the release lies on another file system (/dev/shm), where
+        Corvane copies every entry, links (one at the top, one in a folder)
+        included."""
+        for other_file_system in (False, True):
+            with self.subTest(other_file_system=other_file_system):
+                shutil.rmtree(self.app)
+                os.makedirs(self.app)
+                if not other_file_system:
+                    self.check_entry_times()
+                    continue
+                work = tempfile.mkdtemp(prefix="updater-test-", dir="/dev/shm")
+                try:
+                    self.assertNotEqual(os.stat(work).st_dev, os.stat(self.app).st_dev)
+                    self.check_entry_times("--work", work)
+                finally:
+                    shutil.rmtree(work, ignore_errors=True)
+
+    def check_entry_times(self, *options):
         install(self.app, V1)
         unix_time = 1500000000  # 2017-07-14, UTC
         extended = struct.pack("<HHBi", 0x5455, 5, 1, unix_time)
@@ -438,6 +456,7 @@ class UpdateTest(Fixture):
             ("plugins/b.so", (2001, 1, 1, 0, 0, 0), extended, stat.S_IFREG | 0o644),
             ("plugins/c.so", (2018, 8, 8, 8, 8, 8), b"", stat.S_IFLNK | 0o777),
             ("myapp", (2021, 12, 31, 23, 59, 58), b"", stat.S_IFREG | 0o755),
+            ("run", (2016, 3, 4, 5, 6, 8), b"", stat.S_IFLNK | 0o777),
         ]
         release = os.path.join(self.dir, "r.zip")
         with zipfile.ZipFile(release, "w") as archive:
@@ -445,7 +464,7 @@ class UpdateTest(Fixture):
                 info = zipfile.ZipInfo(name, date_time)
                 info.create_system, info.external_attr, info.extra = 3, mode << 16, extra
                 archive.writestr(info, "a.so" if stat.S_ISLNK(mode) else "" if name.endswith("/") else name)
-        self.assertExit(self.updater(release, self.app), 0)
+        self.assertExit(self.updater(release, self.app, *options), 0)
         for name, date_time, extra, _ in entries:
             with self.subTest(name):
                 expected = unix_time if extra else time.mktime(date_time + (0, 0, -1))
@@ -566,6 +585,79 @@ class RollbackTest(Fixture):
         self.assertNothingMade(before)
 
 
+class DroppedNamesTest(Fixture):
+    """A release that no longer has a top-level name of the one installed:
+    that name goes into the backup, where a rollback finds it; a name that no
+    record or manifest shows to be the release's stays."""
+
+    V1 = [("app.exe", "app 1"), ("core.dll", "core 1"), ("plugins/a.so", "a 1")]
+    V2 = [("app.exe", "app 2"), ("core2.dll", "core 2"), ("plugins/a.so", "a 2")]
+
+    def test_a_release_that_renames_a_dll_and_its_rollbacks(self):
+        install(self.app, {"settings.ini": "the user's"})
+        self.assertExit(self.updater(self.zip("v1.zip", self.V1), self.app), 0)
+        v1 = snapshot(self.app)
+        result = self.updater(self.zip("v2.zip", self.V2), self.app)
+        self.assertExit(result, 0)
+        self.assertIn("1 entry that the release drops moved into updateTemp/", result.stdout)
+        v2 = snapshot(self.app)
+        self.assertEqual(v2, {"app.exe": "app 2", "core2.dll": "core 2", "plugins": None, "plugins/a.so": "a 2",
+                              "settings.ini": "the user's"})
+        self.assertEqual(read(os.path.join(self.app, "updateTemp", "core.dll")), "core 1")
+        # A rollback puts the dropped name back and takes the new one out; a
+        # second one undoes it; an update after either drops from the release
+        # the application holds then.
+        for expected in (v1, v2, v1):
+            self.assertExit(self.updater("--rollback", self.app), 0)
+            self.assertEqual(snapshot(self.app), expected)
+        self.assertExit(self.updater(self.zip("v2.zip", self.V2), self.app), 0)
+        self.assertEqual(snapshot(self.app), v2)
+        self.assertEqual(self.beside(), [])
+
+    def test_an_application_installed_otherwise_names_its_release_with_manifest(self):
+        installed = {"app.exe": "app 1", "core.dll": "core 1", "plugins/a.so": "a 1", "settings.ini": "the user's"}
+        release = self.zip("v2.zip", self.V2)
+        manifest = os.path.join(self.dir, "manifest.txt")
+        self.own.add("manifest.txt")
+        cases = [  # (manifest text or None, exit code, names moved into the backup)
+            (None, 0, []),
+            ("# installed by setup.exe\napp.exe\ncore.dll\nplugins/\n\n", 0, ["core.dll"]),
+            ("app.exe\n../core.dll\n", 1, None),
+            ("updateTemp\n", 1, None),
+        ]
+        for text, code, moved in cases:
+            with self.subTest(manifest=text):
+                shutil.rmtree(self.app)
+                install(self.app, installed)
+                before = snapshot(self.app, leave_out=())
+                options = []
+                if text is not None:
+                    write(manifest, text)
+                    options = ["--manifest", manifest]
+                result = self.updater(release, self.app, *options)
+                self.assertExit(result, code)
+                if code == 1:
+                    self.assertIn("--manifest", result.stderr)
+                    self.assertNothingMade(before)
+                    continue
+                self.assertEqual(sorted(os.listdir(os.path.join(self.app, "updateTemp"))),
+                                 sorted(["app.exe", "plugins"] + moved))
+                self.assertEqual(read(os.path.join(self.app, "settings.ini")), "the user's")
+                self.assertEqual(os.path.exists(os.path.join(self.app, "core.dll")), not moved)
+                self.assertExit(self.updater("--rollback", self.app), 0)
+                self.assertEqual(snapshot(self.app), snapshot_of(installed))
+
+
+def snapshot_of(tree):
+    """TREE (as install() takes it) as snapshot() would see it installed."""
+    out = dict(tree)
+    for path in tree:
+        parts = path.split("/")
+        for depth in range(1, len(parts)):
+            out["/".join(parts[:depth])] = None
+    return out
+
+
 class RetryTest(Fixture):
     def test_a_retry_after_a_partial_failure_keeps_the_first_attempts_backups(self):
         install(self.app, {"a": "a 1.0", "b": "b 1.0", "c": "c 1.0"})
@@ -638,12 +730,17 @@ class RetryTest(Fixture):
         self.assertEqual(self.beside(), [])
 
     def test_a_work_folder_can_be_used_again(self):
+        """A folder given with --work keeps its own files and nothing of the
+        updater's once nothing waits in it: not after an update, and not
+        after a failed one once a later run no longer needs what waits."""
         install(self.app, V1)
         work = os.path.join(self.temp, "work")
+        write(os.path.join(work, "mine.txt"), "the user's")
         for version in ("1.1", "1.2"):
             result = self.updater(self.zip("r.zip", [("myapp", "app " + version)]), self.app, "--work", work)
             self.assertExit(result, 0)
             self.assertEqual(read(os.path.join(self.app, "myapp")), "app " + version)
+            self.assertEqual(os.listdir(work), ["mine.txt"])
 
         # After a failure, the same release goes again in the same folder;
         # another release does not take the place of what waits there.
@@ -659,6 +756,17 @@ class RetryTest(Fixture):
         self.assertExit(self.updater(release, self.app, "--work", work), 0)
         self.assertEqual(read(os.path.join(self.app, "myapp")), "app 1.3")
         self.assertEqual(read(os.path.join(self.app, "updateTemp", "myapp")), "app 1.2")
+        self.assertEqual(os.listdir(work), ["mine.txt"])
+
+        # What a failed run leaves in a given folder goes with a later run
+        # that changes something (here: in a work folder of its own).
+        self.make_immutable(os.path.join(self.app, "myapp"))
+        self.assertExit(self.updater(self.zip("r15.zip", [("myapp", "app 1.5")]), self.app, "--work", work), 2)
+        self.assertIn("unzipTemp", os.listdir(work))
+        self.release_immutable(os.path.join(self.app, "myapp"))
+        self.assertExit(self.updater(self.zip("r16.zip", [("myapp", "app 1.6")]), self.app), 0)
+        self.assertEqual(os.listdir(work), ["mine.txt"])
+        self.assertEqual(self.beside(), [])
 
     def test_a_name_without_its_own_outcome_line_counts_as_not_replaced(self):
         """A name whose log line is cut (longer than the log's line limit): the
@@ -756,6 +864,70 @@ class LogReadingTest(unittest.TestCase):
                 self.assertEqual(bool(outcome.whole_run), whole_run)
                 self.assertEqual(outcome.code(), 2)
                 self.assertEqual(len(outcome.not_replaced), 3)
+
+
+# Stands in for Corvane where a test needs the Windows program's answer for a
+# link without Wine: every listed name fails with that program's reason.
+LINK_FAILING_CORVANE = """#!/usr/bin/env python3
+import re, sys
+config = open(sys.argv[1]).read()
+work = re.search(r'update_temp_path="([^"]*)"', config).group(1)
+names = re.search(r'file_names="([^"]*)"', config).group(1).split(";")[:-1]
+with open(work + "updateLog/update.log", "a") as log:
+    log.write(" 0m 00.00s: Run param is: %s\\n" % sys.argv[1])
+    for name in names:
+        log.write(" 0m 00.00s: Copy file failed: %sunzipTemp/%s (a link, which this system cannot copy, move or "
+                  "delete as itself)\\n" % (work, name))
+"""
+
+
+class LinksAndTheWindowsProgramTest(Fixture):
+    """What the updater does with links for the Windows program (--wine),
+    before Wine is ever started: it refuses up front, naming the links. The
+    program named is never run, so the native one stands in for it."""
+
+    def test_links_in_the_application_or_the_release_are_refused_up_front(self):
+        install(self.app, {"bin/app": "app 1", "lib/a.so": "a", "lib/b.so": ("link", "a.so"),
+                           "run": ("link", "bin/app")})
+        before = snapshot(self.app, leave_out=())
+        cases = [  # (archive entries, what the message names)
+            ([("bin/app", "app 2")], ["lib/b.so", "run"]),
+            ([("x", ("link", "y")), ("z", ("link", "y"))], ["x, z"]),
+        ]
+        for entries, named in cases:
+            with self.subTest(entries=entries):
+                result = self.updater(self.zip("r.zip", entries), self.app, "--wine")
+                self.assertExit(result, 1)
+                for name in named:
+                    self.assertIn(name, result.stderr)
+                self.assertNothingMade(before)
+
+        # Updated by the Linux program, the links went into the backup: the
+        # Windows program's rollback is refused, the Linux program's works.
+        self.assertExit(self.updater(self.zip("r.zip", [("lib/", None), ("lib/a.so", "a 2"), ("run", "app 2")]),
+                                     self.app), 0)
+        updated = snapshot(self.app, leave_out=())
+        result = self.updater("--rollback", self.app, "--wine")
+        self.assertExit(result, 1)
+        self.assertIn("the backup to put back", result.stderr)
+        self.assertIn("lib/b.so", result.stderr)
+        self.assertEqual(snapshot(self.app, leave_out=()), updated)
+        self.assertExit(self.updater("--rollback", self.app), 0)
+        self.assertEqual(snapshot(self.app), snapshot_of({"bin/app": "app 1", "lib/a.so": "a",
+                                                          "lib/b.so": ("link", "a.so"), "run": ("link", "bin/app")}))
+
+    def test_a_rollback_that_fails_on_links_says_so(self):
+        install(self.app, {"a": "a 1"})
+        self.assertExit(self.updater(self.zip("r.zip", [("a", "a 2")]), self.app), 0)
+        stand_in = os.path.join(self.dir, "corvane")
+        self.own.add("corvane")
+        write(stand_in, LINK_FAILING_CORVANE, 0o755)
+        result = self.updater("--rollback", self.app, corvane=stand_in)
+        self.assertExit(result, 2)
+        self.assertIn("links, which this Corvane program cannot move", result.stdout)
+        self.assertNotIn("close what holds them", result.stdout)
+        self.assertExit(self.updater("--rollback", self.app), 0)
+        self.assertEqual(snapshot(self.app), {"a": "a 1"})
 
 
 # tests/updater/run runs these cases in the Windows-test guest on a machine

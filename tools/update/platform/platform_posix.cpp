@@ -333,13 +333,30 @@ Status copy_folder_attributes(const char* from, const char* to) {
   return status_of(utimensat(AT_FDCWD, to, times, 0) == 0);
 }
 
+namespace {
+
+// Gives the new link TO the times of the link it copies (a link made by
+// symlink() gets the time of its making); a link whose times cannot be set is
+// removed again, as a file copy that cannot be finished is.
+Status give_link_times(const struct stat& source, const char* to) {
+  struct timespec times[2] = {source.st_atim, source.st_mtim};
+  if (utimensat(AT_FDCWD, to, times, AT_SYMLINK_NOFOLLOW) == 0) return kOk;
+  Status failed = last_error();
+  unlink(to);
+  return failed;
+}
+
+}  // namespace
+
 Status copy_link(const char* from, const char* to) {
+  struct stat source;
+  if (lstat(from, &source) != 0) return last_error();
   char target[PATH_MAX];
   ssize_t length = readlink(from, target, sizeof target - 1);
   if (length < 0) return last_error();
   if (static_cast<std::size_t>(length) >= sizeof target - 1) return too_long();
   target[length] = '\0';
-  if (symlink(target, to) == 0) return kOk;
+  if (symlink(target, to) == 0) return give_link_times(source, to);
   if (errno != EEXIST) return last_error();
   // An older copy of the entry is replaced, as a file copy replaces one; a
   // folder in the way is left to tell.
@@ -347,7 +364,8 @@ Status copy_link(const char* from, const char* to) {
   if (lstat(to, &existing) != 0) return last_error();
   if (S_ISDIR(existing.st_mode)) return Status{Failure::exists, EEXIST};
   if (unlink(to) != 0) return last_error();
-  return status_of(symlink(target, to) == 0);
+  if (symlink(target, to) != 0) return last_error();
+  return give_link_times(source, to);
 }
 
 Status delete_file(const char* path) {
