@@ -11,15 +11,16 @@ void log_not_flushed(const std::string& path, const platform::Status& why) {
 
 }  // namespace
 
-void make_durable(const std::string& path) {
+platform::Status make_durable(const std::string& path) {
   platform::Status flushed = platform::flush_file_system(path.c_str());
   // A path that is not there holds nothing this run relies on (a release
   // without the folder replaces nothing); a system without the flush has made
   // each change durable on its own.
   if (flushed.ok() || flushed.failure == platform::Failure::not_found ||
       flushed.failure == platform::Failure::not_supported)
-    return;
+    return platform::kOk;
   log_not_flushed(path, flushed);
+  return flushed;
 }
 
 void flush_written_file(const std::string& path) {

@@ -102,15 +102,20 @@ platform::Status copy_entry(Level& level, const FolderEntry& entry) {
   return below;
 }
 
-// Walks the level's entries, in the order the system yields them, handing each to act; a failing entry fails the level and the walk
-// goes on. False when the folder cannot be searched.
+// Walks the level's entries, in the order the system yields them, handing
+// each to act; a failing entry fails the level and the walk goes on. A
+// listing that fails before its end fails the level too: the entries it did
+// not give were never copied or deleted. False when the folder cannot be
+// searched.
 bool walk_entries(Level& level, platform::Status (*act)(Level&, const FolderEntry&)) {
   if (!open_search(level)) return false;
   FolderEntry entry;
-  while (platform::next_entry(level.search, &entry)) {
+  platform::Status listed = platform::kOk;
+  while (platform::next_entry(level.search, &entry, &listed)) {
     platform::Status done = act(level, entry);
     if (!done.ok()) fail(level, done);
   }
+  if (!listed.ok()) fail(level, listed);
   close_search(level);
   return true;
 }

@@ -37,6 +37,19 @@ bool leads_outside(const std::string& name) {
   return false;
 }
 
+bool has_rewritten_step(const std::string& name, bool trailing_trimmed) {
+  std::string::size_type start = 0;
+  while (start < name.size()) {
+    std::string::size_type end = start;
+    while (end < name.size() && !is_separator(name[end])) ++end;
+    std::string step = name.substr(start, end - start);
+    if (step == ".") return true;
+    if (trailing_trimmed && !step.empty() && (step.back() == '.' || step.back() == ' ')) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 void to_forward_slashes(std::string& text) {
   std::string result;
   result.reserve(text.size());

@@ -26,6 +26,12 @@ std::string folder_part(const std::string& path);
 // drive letter.
 bool leads_outside(const std::string& name);
 
+// Whether the system would take a name as another one: a step "." (which
+// names the folder it stands in), or, where trailing_trimmed (Win32), a step
+// that ends in a dot or a blank, which the system drops. Steps up are the
+// business of leads_outside; separators at the end are no step.
+bool has_rewritten_step(const std::string& name, bool trailing_trimmed);
+
 // Turns every backslash that is a character of its own into "/": a byte of
 // 0x80 or above starts a double-byte character and takes the next byte along
 // unchanged, even a 0x5C. For paths the shell gives.

@@ -45,6 +45,25 @@ TEST(PathText, NamesThatLeadOutside) {
   for (const Case& c : cases) EXPECT_EQ(leads_outside(c.name), c.outside) << c.name;
 }
 
+TEST(PathText, NamesTheSystemWouldRewrite) {
+  // A "." step everywhere; a trailing dot or blank where Win32 drops them.
+  struct Case {
+    const char* name;
+    bool posix;
+    bool win32;
+  } cases[] = {
+      {"app.exe", false, false},       {"plugins/", false, false},       {".hidden", false, false},
+      {"a.b/c", false, false},         {"./app.exe", true, true},        {"plugins/.", true, true},
+      {"plugins\\.\\a", true, true}, {"plugins/./", true, true},       {"app.exe.", false, true},
+      {"plugins /a", false, true},     {"updatePending.", false, true},  {"updatePending ", false, true},
+      {"", false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(has_rewritten_step(c.name, false), c.posix) << c.name;
+    EXPECT_EQ(has_rewritten_step(c.name, true), c.win32) << c.name;
+  }
+}
+
 TEST(PathText, SeparatorsAndFolderParts) {
   struct Case {
     const char* path;

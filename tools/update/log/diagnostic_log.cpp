@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/thread/lock_guard.hpp>
@@ -68,6 +69,12 @@ std::int64_t elapsed_microseconds(const DiagnosticLog& log) {
   }
 }
 
+// The first text that did not reach the log file, if any.
+struct LostText {
+  bool lost;
+  platform::Status why;
+} lost_text = {false, platform::kOk};
+
 void write_to_sink(const DiagnosticLog& log, const char* text) {
   switch (log.mode) {
     case LogMode::DebugOutput:
@@ -78,12 +85,15 @@ void write_to_sink(const DiagnosticLog& log, const char* text) {
       break;
     case LogMode::File: {
       if (log.file_path[0] == '\0') break;
-      // Text mode: on Windows every "\n" reaches the file as CR LF.
-      std::FILE* file = std::fopen(log.file_path, "a+");
-      if (!file) break;
-      // A short write is not reported: the log has no one to report it to.
-      std::fwrite(text, 1, std::strlen(text), file);
-      std::fclose(file);
+      // Whole or not at all: a line cut short would read as another line.
+      platform::Status written = platform::append_whole(log.file_path, text);
+      if (written.ok()) break;
+      if (!lost_text.lost) {
+        lost_text = {true, written};
+        std::string note = std::string("Log text not written: ") + log.file_path + " (" +
+                           platform::describe(written) + ")\n";
+        platform::debug_output(note.c_str());
+      }
       break;
     }
   }
@@ -148,6 +158,11 @@ void log_write(DiagnosticLog& log, const char* text) {
   } catch (...) {
     // The lock is released by the guard; the text is dropped.
   }
+}
+
+bool log_text_lost(platform::Status* why) {
+  if (lost_text.lost && why) *why = lost_text.why;
+  return lost_text.lost;
 }
 
 void compose_prefixed_text(char* out, std::size_t size, std::int64_t elapsed_microseconds,

@@ -1,7 +1,9 @@
 // The process-wide diagnostic log: printf-style texts to one of three sinks
 // (debugger output, a diagnostic console, an appended file), serialised by one
-// lock. It never raises an error to its caller; a text that cannot be written
-// is dropped.
+// lock. It never raises an error to its caller. A text goes into the file
+// whole or not at all; one that cannot be written is remembered
+// (log_text_lost) and told to the debugger output, so that the run can stop
+// changing what its log no longer records.
 #pragma once
 
 #include <cstddef>
@@ -51,6 +53,11 @@ DiagnosticLog& main_log();
 // the elapsed-time prefix while show_elapsed is set. Adds no line end; a text
 // that is cut keeps the line end its format ends with.
 void log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Whether a text meant for the log file could not be written since the
+// program started (its file system full, say); the first failure's reason in
+// *why when given.
+bool log_text_lost(platform::Status* why = nullptr);
 
 // The sink write of a composed text, under the log lock.
 void log_write(DiagnosticLog& log, const char* text);

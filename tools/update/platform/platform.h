@@ -114,8 +114,12 @@ constexpr std::size_t kSearchFolderMax = kPathBuffer - 4;
 // entries. Null, with the reason in *why when given, when the folder cannot
 // be read or folder and prefix are longer than kSearchFolderMax.
 FolderSearch* open_folder(const char* folder, const char* prefix, Status* why = nullptr);
-// The next entry of the listing: false when there is none left.
-bool next_entry(FolderSearch* search, FolderEntry* entry);
+// The next entry of the listing: false when there is none left, and also
+// when the listing fails before its end (a read error of the folder, an entry
+// whose name does not fit FolderEntry::name): then *why, when given, holds
+// the reason, and kOk only at the true end. A walk that stopped at a failure
+// has not seen every entry.
+bool next_entry(FolderSearch* search, FolderEntry* entry, Status* why = nullptr);
 void close_folder(FolderSearch* search);
 
 // CopyFileA with fail-if-exists false: an existing target is overwritten; the
@@ -151,6 +155,26 @@ Status remove_link(const char* path);
 // Whether the system takes c as a separator between a folder and a name: "/"
 // on POSIX (where "\\" is a character of names), "/" and "\\" on Windows.
 bool is_path_separator(char c);
+
+// Whether the system takes names that differ only in letter case for one
+// name (Windows); POSIX names are case-exact.
+bool names_are_case_blind();
+
+// Whether the system drops the dots and blanks at the end of each step of a
+// path (Win32: "plugins." and "plugins " both open "plugins").
+bool drops_trailing_dots_and_blanks();
+
+// Whether a step of a path could be a short alias the system generated for a
+// longer name (Windows: an 8.3 name with a "~"); never on POSIX, which has
+// none. Lets a caller ask same_existing_entry only where it can matter.
+bool may_be_short_alias(const std::string& step);
+
+// Whether the two paths name one existing entry, however spelt: in another
+// letter case where the system ignores it, by a short (8.3) alias on Windows
+// (the long forms compared, GetLongPathNameA), through the same file
+// (device and inode) on POSIX. A link is compared as itself. False when
+// either cannot be examined.
+bool same_existing_entry(const char* a, const char* b);
 
 // Renames a file or a folder now, in one step. Never replaces an existing
 // target, and never copies: a move from one volume (file system) to another
@@ -204,6 +228,13 @@ Status swap_in_file(const char* new_file, const char* file);
 // written through, so only what others wrote (an unpacked release) may still
 // be in the system's cache.
 Status flush_file_system(const char* path);
+
+// Appends text to the file at path (created when missing), whole or not at
+// all: a write that stops short (the file system full, say) is undone, the
+// file cut back to the size it had, so that it ends where it ended before.
+// Windows writes each "\n" as CR LF, as a text-mode file does. The failure
+// of the write, or of the open, is the result.
+Status append_whole(const char* path, const char* text);
 
 // The content and size of an existing file reach the disk (fsync,
 // FlushFileBuffers), for a file written and closed just before.

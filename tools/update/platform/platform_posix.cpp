@@ -89,7 +89,9 @@ std::uint32_t attributes_of(const struct stat& status) {
 // Copies an open file's content into another open file, up to its end: in
 // the kernel where it can, by reading and writing where it cannot. size is
 // what the file held when it was opened; a call that copies nothing more then
-// confirms the end, as reading would.
+// confirms the end, as reading would. An end met before size is no end: the
+// file shrank while it was copied, or the file system lost part of it, and
+// the copy fails (EIO) rather than pass for whole.
 // The last pair of file systems between which the kernel would not copy: the
 // copies of one folder all go between the same two, and each file need not
 // ask again.
@@ -97,6 +99,12 @@ struct NoKernelCopy {
   dev_t from = 0, to = 0;
   bool known = false;
 } no_kernel_copy;
+
+bool ended_whole(off_t done, off_t size) {
+  if (done >= size) return true;
+  errno = EIO;
+  return false;
+}
 
 bool copy_content(int from, int to, off_t size, dev_t from_device, dev_t to_device) {
   constexpr size_t kChunk = 1 << 30;
@@ -110,7 +118,7 @@ bool copy_content(int from, int to, off_t size, dev_t from_device, dev_t to_devi
       done += n;
       continue;
     }
-    if (n == 0) return true;  // the end of the file
+    if (n == 0) return ended_whole(done, size);
     if (errno == EINTR) continue;
     if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
     // No in-kernel copy between these two: read and write the rest.
@@ -121,7 +129,7 @@ bool copy_content(int from, int to, off_t size, dev_t from_device, dev_t to_devi
   char buffer[64 * 1024];
   for (;;) {
     ssize_t n = read(from, buffer, sizeof buffer);
-    if (n == 0) return true;
+    if (n == 0) return ended_whole(done, size);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -134,6 +142,7 @@ bool copy_content(int from, int to, off_t size, dev_t from_device, dev_t to_devi
       }
       written += w;
     }
+    done += n;
   }
 }
 
@@ -271,18 +280,30 @@ void fill_kind(FolderSearch* search, const struct dirent* d, FolderEntry* entry)
 }
 
 // Fills entry from the next directory entry that matches the search's prefix.
-bool next_match(FolderSearch* search, FolderEntry* entry) {
+// readdir tells its end from a failure only by errno, which it leaves alone at
+// the end: so errno is cleared before each call.
+bool next_match(FolderSearch* search, FolderEntry* entry, Status* why) {
   std::size_t prefix_length = std::strlen(search->prefix);
-  while (struct dirent* d = readdir(search->folder)) {
+  for (;;) {
+    errno = 0;
+    struct dirent* d = readdir(search->folder);
+    if (!d) {
+      *why = errno == 0 ? kOk : last_error();
+      return false;
+    }
     if (std::strncmp(d->d_name, search->prefix, prefix_length) != 0) continue;
     if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
     std::size_t name_length = std::strlen(d->d_name);
-    if (name_length >= sizeof entry->name) continue;  // cannot be named in a path buffer
+    if (name_length >= sizeof entry->name) {
+      // Skipped, a walk would miss it without a word.
+      *why = too_long();
+      return false;
+    }
     std::memcpy(entry->name, d->d_name, name_length + 1);
     fill_kind(search, d, entry);
+    *why = kOk;
     return true;
   }
-  return false;
 }
 
 }  // namespace
@@ -312,7 +333,10 @@ FolderSearch* open_folder(const char* folder, const char* prefix, Status* why) {
   return search;
 }
 
-bool next_entry(FolderSearch* search, FolderEntry* entry) { return next_match(search, entry); }
+bool next_entry(FolderSearch* search, FolderEntry* entry, Status* why) {
+  Status failure = kOk;
+  return next_match(search, entry, why ? why : &failure);
+}
 
 void close_folder(FolderSearch* search) {
   if (!search) return;
@@ -419,6 +443,19 @@ Status move_entry(const char* from, const char* to) { return status_of(move_now(
 
 bool is_path_separator(char c) { return c == '/'; }
 
+bool names_are_case_blind() { return false; }
+
+bool drops_trailing_dots_and_blanks() { return false; }
+
+bool may_be_short_alias(const std::string&) { return false; }
+
+bool same_existing_entry(const char* a, const char* b) {
+  struct stat first;
+  struct stat second;
+  return lstat(a, &first) == 0 && lstat(b, &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
 bool same_volume(const char* a, const char* b) {
   dev_t first, second;
   return device_of(a, &first) && device_of(b, &second) && first == second;
@@ -433,6 +470,35 @@ Status move_entry_at_restart(const char*, const char*, bool) { return Status{Fai
 Status delete_at_restart(const char*) { return Status{Failure::not_supported, ENOSYS}; }
 
 Status swap_in_file(const char* new_file, const char* file) { return status_of(rename(new_file, file) == 0); }
+
+Status append_whole(const char* path, const char* text) {
+  int descriptor = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (descriptor < 0) return last_error();
+  struct stat status;
+  if (fstat(descriptor, &status) != 0) {
+    Status failed = last_error();
+    close(descriptor);
+    return failed;
+  }
+  const std::size_t length = std::strlen(text);
+  std::size_t written = 0;
+  Status result = kOk;
+  while (written < length && result.ok()) {
+    ssize_t n = write(descriptor, text + written, length - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;  // a write that takes nothing and says nothing
+      result = last_error();
+    } else {
+      written += static_cast<std::size_t>(n);
+    }
+  }
+  // Not looked at: should the cut fail too, the write's failure is the one
+  // to tell, and the part written stays.
+  if (!result.ok() && written > 0) (void)ftruncate(descriptor, status.st_size);
+  if (close(descriptor) != 0 && result.ok()) result = last_error();
+  return result;
+}
 
 namespace {
 

@@ -204,10 +204,19 @@ FolderSearch* open_folder(const char* folder, const char* prefix, Status* why) {
   return search;
 }
 
-bool next_entry(FolderSearch* search, FolderEntry* entry) {
+bool next_entry(FolderSearch* search, FolderEntry* entry, Status* why) {
+  Status failure = kOk;
+  if (!why) why = &failure;
+  *why = kOk;
   for (;;) {
     if (!search->has_pending) {
-      if (search->handle == INVALID_HANDLE_VALUE || !FindNextFileA(search->handle, &search->pending)) return false;
+      if (search->handle == INVALID_HANDLE_VALUE) return false;
+      if (!FindNextFileA(search->handle, &search->pending)) {
+        // Only "no more files" is the end; any other error ends the listing
+        // before its end (a network share gone, a disk error).
+        if (GetLastError() != ERROR_NO_MORE_FILES) *why = last_error();
+        return false;
+      }
     }
     search->has_pending = false;
     if (is_dot_entry(search->pending.cFileName)) continue;
@@ -323,6 +332,35 @@ std::string volume_root(const char* path) {
 
 bool is_path_separator(char c) { return c == '/' || c == '\\'; }
 
+bool names_are_case_blind() { return true; }
+
+bool drops_trailing_dots_and_blanks() { return true; }
+
+// A generated short name is at most 8 characters, a dot and 3 more, and
+// holds "~" followed by a number.
+bool may_be_short_alias(const std::string& step) {
+  return step.size() <= 12 && step.find('~') != std::string::npos;
+}
+
+// By the long forms of the full paths, which every Windows from 98 on gives
+// (GetLongPathNameA expands each short alias), compared as the system
+// compares names (case-blind); identities by handle are not asked for, since
+// Windows 9x has none.
+bool same_existing_entry(const char* a, const char* b) {
+  char full[2][kPathBuffer];
+  char long_form[2][kPathBuffer];
+  const char* paths[2] = {a, b};
+  for (int i = 0; i < 2; ++i) {
+    DWORD length = GetFullPathNameA(paths[i], sizeof full[i], full[i], nullptr);
+    if (length == 0 || length >= sizeof full[i]) return false;
+    length = GetLongPathNameA(full[i], long_form[i], sizeof long_form[i]);
+    if (length == 0 || length >= sizeof long_form[i]) return false;
+    for (char* c = long_form[i]; *c; ++c)
+      if (*c == '/') *c = '\\';
+  }
+  return lstrcmpiA(long_form[0], long_form[1]) == 0;
+}
+
 bool same_volume(const char* a, const char* b) {
   std::string first = volume_root(a);
   return !first.empty() && first == volume_root(b);
@@ -414,6 +452,37 @@ Status flush_file_system(const char* path) {
 
 // A read-only file (a copy keeps the attribute) opens for writing only
 // without it: the bit is taken off for the flush and put back after it.
+// The log's append, with the line ends of a text-mode file. The size before
+// the write is where a short write is cut back to.
+Status append_whole(const char* path, const char* text) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return last_error();
+  std::string lines;
+  for (const char* c = text; *c; ++c) {
+    if (*c == '\n') lines += '\r';
+    lines += *c;
+  }
+  Status result = kOk;
+  LONG high = 0;
+  DWORD low = SetFilePointer(file, 0, &high, FILE_END);
+  if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) result = last_error();
+  DWORD written = 0;
+  if (result.ok() && !WriteFile(file, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr))
+    result = last_error();
+  else if (result.ok() && written < lines.size())
+    result = Status{Failure::other, ERROR_DISK_FULL};
+  if (!result.ok() && written > 0) {
+    // Not looked at: should the cut fail too, the write's failure is the one
+    // to tell, and the part written stays.
+    LONG back_high = high;
+    SetFilePointer(file, static_cast<LONG>(low), &back_high, FILE_BEGIN);
+    SetEndOfFile(file);
+  }
+  if (!CloseHandle(file) && result.ok()) result = last_error();
+  return result;
+}
+
 Status flush_file(const char* path) {
   HANDLE file = open_to_flush(path);
   DWORD attributes = INVALID_FILE_ATTRIBUTES;

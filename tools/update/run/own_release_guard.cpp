@@ -54,9 +54,11 @@ bool own_release_is_safe(const UpdateConfig& config, const PassFolders& folders,
     return false;
   }
   std::vector<EntryIdentity> protected_entries;
+  std::vector<EntryIdentity> config_and_log;  // and the folders above them
   for (const std::string& path : own_entries) {
     std::vector<EntryIdentity> more = path_and_ancestors(path);
     protected_entries.insert(protected_entries.end(), more.begin(), more.end());
+    if (&path != &own_entries[2]) config_and_log.insert(config_and_log.end(), more.begin(), more.end());
   }
 
   // The folders the pass empties or deletes hold neither the release, the
@@ -74,14 +76,22 @@ bool own_release_is_safe(const UpdateConfig& config, const PassFolders& folders,
     }
   }
   // A listed name can hold them only when they lie inside the application
-  // folder: only then is every name looked at.
-  if (holds_any(config.app_path, protected_entries)) {
+  // folder (its old version would go into the backup), or, for the
+  // configuration and the log, inside the release (its new version would go
+  // into the application): only then is every name looked at on that side.
+  const struct {
+    const std::string& folder;
+    bool looked_at;
+  } sides[] = {{config.app_path, holds_any(folder_or_current(config.app_path), protected_entries)},
+               {folders.unzip, holds_any(folders.unzip, config_and_log)}};
+  for (const auto& side : sides) {
+    if (!side.looked_at) continue;
     for (const std::string& name : config.file_names) {
       if (leads_outside(name)) continue;  // refused on its own, touches nothing
-      std::string target = config.app_path + without_trailing_separators(name);
-      if (holds_any(target, protected_entries)) {
+      std::string entry = side.folder + without_trailing_separators(name);
+      if (holds_any(entry, protected_entries)) {
         log_printf("Configuration refused, this entry holds the release, the configuration or the log: %s\n",
-                   target.c_str());
+                   entry.c_str());
         return false;
       }
     }

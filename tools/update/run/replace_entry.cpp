@@ -92,10 +92,17 @@ bool same_entry(const Entry& entry) {
          first == second;
 }
 
-// Whether a listed name leads into one of the update's own folders (in any
-// letter case: Windows names are case-blind).
-bool is_update_folder(const std::string& name) {
+// Whether a listed name leads into one of the update's own folders: in any
+// letter case (Windows names are case-blind), and where such a folder exists,
+// by any other spelling that names it (a short alias such as UPDATE~1).
+bool is_update_folder(const PassFolders& folders, const std::string& name) {
   std::string first = name.substr(0, name.find_first_of("/\\"));
+  if (platform::may_be_short_alias(first)) {
+    for (const std::string* own : {&folders.backup, &folders.stage, &folders.pending}) {
+      if (platform::same_existing_entry((folders.app + first).c_str(), without_trailing_separators(*own).c_str()))
+        return true;
+    }
+  }
   for (const char* folder : {kBackupFolder, kStageFolder, kPendingFolder}) {
     std::string own = without_trailing_separators(folder);
     if (first.size() != own.size()) continue;
@@ -110,6 +117,17 @@ bool is_update_folder(const std::string& name) {
     if (same) return true;
   }
   return false;
+}
+
+// A listed name as the system tells names apart: without the separators at
+// its end, every separator "/", letters folded where case is ignored.
+std::string name_key(const std::string& name) {
+  std::string key = without_trailing_separators(name);
+  for (char& c : key) {
+    if (platform::is_path_separator(c)) c = '/';
+    if (platform::names_are_case_blind() && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return key;
 }
 
 void log_copy_failed(const Entry& entry, bool is_folder, const Status& reason) {
@@ -151,10 +169,12 @@ bool stage(PassFolders& folders, const Entry& entry, bool is_folder, Incoming* i
     staged = unused_name(folders.stage, &folders.staged);
     copied = copy_new_version(entry, is_folder, staged);
   }
+  // On the disk before the old version moves: a rename that lands before
+  // the copy's data would leave the name empty after a power cut. A copy
+  // that cannot be flushed fails like one that cannot be made, and the old
+  // version stays.
+  if (copied.ok()) copied = make_durable(folders.stage);
   if (copied.ok()) {
-    // On the disk before the old version moves: a rename that lands before
-    // the copy's data would leave the name empty after a power cut.
-    make_durable(folders.stage);
     *incoming = {staged, true};
     return true;
   }
@@ -303,9 +323,14 @@ void delete_source_file(const Entry& entry) {
 
 // Deletes the source of a copy that went in, once the rename that put the
 // copy in place is on the disk: the source may lie on another file system,
-// whose deletion could reach its disk first.
+// whose deletion could reach its disk first. When that flush fails, the
+// source stays: after a power cut it may be the only whole new version.
 void delete_source_of_copy(PassFolders& folders, const Entry& entry, bool is_folder) {
-  make_durable(folder_or_current(folders.app));
+  if (!make_durable(folder_or_current(folders.app)).ok()) {
+    log_printf("Source kept, the new version is not known to be on the disk: %s%s\n", text(entry.source),
+               is_folder ? "/" : "");
+    return;
+  }
   if (is_folder)
     delete_source_folder(folders, entry.source);
   else
@@ -418,11 +443,22 @@ PassFolders pass_folders(const UpdateConfig& config) {
 }
 
 void replace_name(PassFolders& folders, const std::string& configured_name) {
+  // A second listing of a name would find the first one's work: a source
+  // that stayed (it could not be deleted) would be put in again over the new
+  // version, the new version backed up as if it were the old.
+  if (!folders.names_done.insert(name_key(configured_name)).second) {
+    log_printf("Name listed again, nothing done: %s\n", text(configured_name));
+    return;
+  }
   if (leads_outside(configured_name)) {
     log_printf("Name refused, it leads outside the application folder: %s\n", text(configured_name));
     return;
   }
-  if (is_update_folder(configured_name)) {
+  if (has_rewritten_step(configured_name, platform::drops_trailing_dots_and_blanks())) {
+    log_printf("Name refused, the system would take it for another name: %s\n", text(configured_name));
+    return;
+  }
+  if (is_update_folder(folders, configured_name)) {
     log_printf("Name refused, it is a folder of the update's own: %s\n", text(configured_name));
     return;
   }

@@ -7,6 +7,7 @@
 // a whole new version (or a restart move is pending that ends in one).
 #pragma once
 
+#include <set>
 #include <string>
 
 struct UpdateConfig;
@@ -21,6 +22,7 @@ struct PassFolders {
   std::string pending;      // updatePending/: copies that wait for a move at the restart
   std::string set_aside;    // where replaced folders' sources go to be deleted
   std::string parent_made;  // the folder that last held a new file, known to exist
+  std::set<std::string> names_done;    // each listed name once, as the system spells it alike
   bool release_on_app_volume = false;  // a rename reaches the application from the release
   bool folders_move = false;           // ... and a new folder or link may be moved in with it
   unsigned staged = 0;

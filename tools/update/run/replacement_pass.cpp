@@ -57,6 +57,20 @@ void empty_backup_folder(const std::string& backup_folder) {
     log_printf("Backup folder not emptied: %s (%s)\n", backup_folder.c_str(), platform::describe(why).c_str());
 }
 
+// Whether the log still takes every line. Once a text could not be written
+// (its file system is full, say), no more names change: each name's outcome
+// is known only from its line, and a name replaced without one would read
+// as not replaced, its new version then backed up as the old by the next
+// run. The names left stay as they are, their new versions in the release;
+// a line tries to say so (it may be lost too).
+bool log_still_written() {
+  platform::Status why = platform::kOk;
+  if (!log_text_lost(&why)) return true;
+  log_printf("Log not written, the names left are not replaced: %s (%s)\n", main_log().file_path,
+             platform::describe(why).c_str());
+  return false;
+}
+
 }  // namespace
 
 void run_replacement_pass(const std::string& run_parameter) {
@@ -70,12 +84,21 @@ void run_replacement_pass(const std::string& run_parameter) {
   if (!take_run_lock(config.app_path, &lock)) return;
   PassFolders folders = pass_folders(config);
   if (own_release_is_safe(config, folders, log_file_path(data_root_of(run_parameter)))) {
-    make_durable(folders.unzip);  // the new versions are on the disk before any name changes
-    empty_backup_folder(folders.backup);
-    clear_work_folders(folders);  // what a run cut short left there
-    for (const std::string& name : config.file_names) replace_name(folders, name);
-    clear_work_folders(folders);
-    // And so is every rename and copy of the pass before it ends.
+    // The new versions are on the disk before any name changes. Should that
+    // fail (logged), the run goes on: what moves by rename stays on its file
+    // system, and a copy's source is deleted only once the copy is flushed.
+    make_durable(folders.unzip);
+    if (log_still_written()) {
+      empty_backup_folder(folders.backup);
+      clear_work_folders(folders);  // what a run cut short left there
+      for (const std::string& name : config.file_names) {
+        if (!log_still_written()) break;
+        replace_name(folders, name);
+      }
+      clear_work_folders(folders);
+    }
+    // And so is every rename and copy of the pass before it ends; a failure
+    // is logged, and there is nothing left to hold back.
     make_durable(folder_or_current(folders.app));
   }
   platform::unlock_folder(lock);

@@ -5,6 +5,7 @@
 // and the log says what became of each name and why.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <filesystem>
@@ -193,7 +194,18 @@ const Scenario kScenarios[] = {
       {"updateTemp/lib", "/"},
       {"updateTemp/lib/core.dll", "core 1"}},
      {{"lib", "/"}},
-     {"Copy file: {release}twice.txt", "Copy file: {release}new.txt", "Copy file: {release}lib/core.dll"}},
+     {"Copy file: {release}twice.txt", "Name listed again, nothing done: twice.txt", "Copy file: {release}new.txt",
+      "Copy file: {release}lib/core.dll"}},
+
+    {"names the system would take for others are refused before anything moves",
+     {{"app.exe", "app 1"}, {"plugins/a.plg", "a 1"}},
+     {{"app.exe", "app 2"}, {"plugins/a.plg", "a 2"}},
+     "./app.exe;plugins/.;plugins/./a.plg;",
+     {{"app.exe", "app 1"}, {"plugins", "/"}, {"plugins/a.plg", "a 1"}},
+     {{"app.exe", "app 2"}, {"plugins", "/"}, {"plugins/a.plg", "a 2"}},
+     {"Name refused, the system would take it for another name: ./app.exe",
+      "Name refused, the system would take it for another name: plugins/.",
+      "Name refused, the system would take it for another name: plugins/./a.plg"}},
 
     {"new names create no backup folder",
      {},
@@ -1023,6 +1035,231 @@ TEST_F(ReplacementPassTest, EmptyingTheBackupNeverLeavesItsFileSystem) {
   EXPECT_TRUE(LinesMatch(log_lines(), {"Backup folder not emptied: " + app_ + "updateTemp/ (*)",
                                         "Backup failed, not replaced: " + app_ + "data (*)"}));
   EXPECT_TRUE(test_support::mount_scratch_file_system(moved ? mount : app_ + "data/mnt", false));
+}
+
+// Faults of the disk, injected into the real program by a library loaded
+// with LD_PRELOAD (platform/fault_shim_posix.cpp); set while the record lives.
+using Faults = std::vector<std::pair<std::string, std::string>>;
+
+class InjectedFaults {
+ public:
+  explicit InjectedFaults(const Faults& faults) : faults_(faults) {
+    test_support::set_environment("LD_PRELOAD", CORVANE_FAULT_SHIM);
+    for (const auto& [name, value] : faults_) test_support::set_environment(name, value);
+  }
+  ~InjectedFaults() {
+    test_support::set_environment("LD_PRELOAD", "");
+    for (const auto& fault : faults_) test_support::set_environment(fault.first, "");
+  }
+  InjectedFaults(const InjectedFaults&) = delete;
+  InjectedFaults& operator=(const InjectedFaults&) = delete;
+
+ private:
+  Faults faults_;
+};
+
+bool can_inject_faults() { return std::string(CORVANE_FAULT_SHIM).size() > 0; }
+
+TEST_F(ReplacementPassTest, AReadOrFlushThatFailsKeepsTheOldVersionAndTheReleaseWhole) {
+  // From another file system, where every new version is copied into
+  // updateStage/: a listing or a read that ends early, or a copy that cannot
+  // be flushed, is a failed copy, never a whole one.
+  if (!can_inject_faults()) GTEST_SKIP() << "no fault library for this system";
+  if (temp_on_other_file_system() == root_ + "tmp/") GTEST_SKIP() << "no second file system here";
+  write_config("app.exe;plugins;");
+  const Tree app = {{"app.exe", "app 1"}, {"plugins", "/"}, {"plugins/a.plg", "a 1"}};
+  const Tree release = {{"app.exe", "app 2"}, {"plugins", "/"}, {"plugins/a.plg", "a 2"}, {"plugins/b.plg", "b 2"},
+                        {"plugins/c.plg", "c 2"}, {"plugins/d.plg", "d 2"}};
+  const std::string io_error = " (Input/output error)";
+  struct Case {
+    const char* what;
+    Faults faults;
+    std::vector<std::string> failed;  // the names not replaced
+    Lines log;
+  } cases[] = {
+      {"the release folder's listing fails after two entries",
+       {{"CORVANE_FAULT_LISTING", "unzipTemp/plugins:2"}},
+       {"plugins"},
+       {"Copy file: {release}app.exe", "Copy folder failed: {release}plugins/" + io_error}},
+      {"a file ends before its size (in-kernel copy)",
+       {{"CORVANE_FAULT_SHORT_READ", "unzipTemp/app.exe"}},
+       {"app.exe"},
+       {"Copy file failed: {release}app.exe" + io_error, "Copy folder: {release}plugins/"}},
+      {"a file in a folder ends before its size (read and written)",
+       {{"CORVANE_FAULT_SHORT_READ", "unzipTemp/plugins/c.plg"}, {"CORVANE_FAULT_NO_KERNEL_COPY", "1"}},
+       {"plugins"},
+       {"Copy file: {release}app.exe", "Copy folder failed: {release}plugins/" + io_error}},
+      {"the staged copies cannot be flushed",
+       {{"CORVANE_FAULT_FLUSH", "/updateStage"}},
+       {"app.exe", "plugins"},
+       {"Not flushed to the disk: {app}updateStage/" + io_error, "Copy file failed: {release}app.exe" + io_error,
+        "Not flushed to the disk: {app}updateStage/" + io_error,
+        "Copy folder failed: {release}plugins/" + io_error}},
+  };
+  // The entries of a tree that belong to one name.
+  auto of_name = [](const Tree& tree, const std::string& name) {
+    Tree part;
+    for (const auto& [path, content] : tree)
+      if (path == name || path.rfind(name + "/", 0) == 0) part[path] = content;
+    return part;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test_support::remove_tree(app_);
+    make_tree(app_, app);
+    test_support::remove_tree(release_);
+    make_tree(release_, release);
+    {
+      InjectedFaults faults(c.faults);
+      EXPECT_EQ(run(), 1);
+    }
+    EXPECT_EQ(log_lines(), expected(c.log));
+    // Each name replaced whole, or its old version at its name and its new
+    // one whole in the release; no partial copy left in the stage.
+    EXPECT_FALSE(exists(app_ + "updateStage"));
+    for (const std::string name : {"app.exe", "plugins"}) {
+      const bool failed = std::find(c.failed.begin(), c.failed.end(), name) != c.failed.end();
+      EXPECT_EQ(of_name(snapshot(app_), name), of_name(failed ? app : release, name)) << name;
+      if (failed) {
+        EXPECT_EQ(of_name(snapshot(release_), name), of_name(release, name)) << name;
+      }
+    }
+  }
+}
+
+TEST_F(ReplacementPassTest, AFailedFlushAfterACopyWentInKeepsItsSourceInTheRelease) {
+  // The copies went in, but the application's file system did not write
+  // them out: the release's copies stay, the only sure whole new versions.
+  if (!can_inject_faults()) GTEST_SKIP() << "no fault library for this system";
+  if (temp_on_other_file_system() == root_ + "tmp/") GTEST_SKIP() << "no second file system here";
+  make_tree(app_, {{"app.exe", "app 1"}, {"plugins/a.plg", "a 1"}});
+  const Tree release = {{"app.exe", "app 2"}, {"plugins", "/"}, {"plugins/a.plg", "a 2"}};
+  make_tree(release_, release);
+  write_config("app.exe;plugins;");
+  {
+    InjectedFaults faults(Faults{{"CORVANE_FAULT_FLUSH", app_.substr(0, app_.size() - 1)}});
+    EXPECT_EQ(run(), 1);
+  }
+  EXPECT_EQ(snapshot(release_), release);
+  EXPECT_EQ(snapshot(app_), (Tree{{"app.exe", "app 2"}, {"plugins", "/"}, {"plugins/a.plg", "a 2"},
+                                  {"updateTemp", "/"}, {"updateTemp/app.exe", "app 1"}, {"updateTemp/plugins", "/"},
+                                  {"updateTemp/plugins/a.plg", "a 1"}}));
+  EXPECT_TRUE(LinesMatch(log_lines(), expected({"Not flushed to the disk: {app} (*)",
+                                                "Source kept, the new version is not known to be on the disk: "
+                                                "{release}app.exe",
+                                                "Copy file: {release}app.exe",
+                                                "Not flushed to the disk: {app} (*)",
+                                                "Source kept, the new version is not known to be on the disk: "
+                                                "{release}plugins/",
+                                                "Copy folder: {release}plugins/",
+                                                "Not flushed to the disk: {app} (*)"})));
+}
+
+TEST_F(ReplacementPassTest, ANameListedTwiceIsDoneOnceEvenWhenItsSourceStays) {
+  // The source of a copy that cannot be deleted stays in the release; the
+  // second listing must not put it in again over the new version.
+  if (!can_inject_faults()) GTEST_SKIP() << "no fault library for this system";
+  if (temp_on_other_file_system() == root_ + "tmp/") GTEST_SKIP() << "no second file system here";
+  make_tree(app_, {{"twice.txt", "twice 1"}});
+  make_tree(release_, {{"twice.txt", "twice 2"}});
+  write_config("twice.txt;twice.txt/;");
+  {
+    InjectedFaults faults(Faults{{"CORVANE_FAULT_UNLINK", "unzipTemp/twice.txt"}});
+    EXPECT_EQ(run(), 1);
+  }
+  EXPECT_EQ(snapshot(app_),
+            (Tree{{"twice.txt", "twice 2"}, {"updateTemp", "/"}, {"updateTemp/twice.txt", "twice 1"}}));
+  EXPECT_EQ(log_lines(), expected({"Copy file: {release}twice.txt", "Name listed again, nothing done: twice.txt/"}));
+}
+
+TEST_F(ReplacementPassTest, ALogThatCannotGrowEndsAtItsLastWholeLineAndTheRunStops) {
+  // The log's file system is full part way through a line: the part written
+  // is undone, and no name changes after the log stopped taking lines.
+  const std::string log_folder = data_ + "updateLog";
+  if (test_support::kWindows || !test_support::mount_scratch_file_system(log_folder, true))
+    GTEST_SKIP() << "no file system can be mounted here (needs root)";
+  make_tree(app_, {{"a.txt", "a 1"}, {"b.txt", "b 1"}});
+  write_config("a.txt;b.txt;");
+  // What the run writes before its first outcome line, measured on a run
+  // that finds no name in the release.
+  write_file(log_path(), "");
+  EXPECT_EQ(run(), 1);
+  const std::size_t before_outcomes = read_file(log_path()).size();
+  // The log fills its last page but for 10 bytes; the rest of the file
+  // system is taken.
+  const std::size_t page = 4096;
+  const std::string earlier(page - before_outcomes - 10 - 1, 'x');
+  write_file(log_path(), earlier + "\n");
+  EXPECT_NE(test_support::run_process("dd if=/dev/zero of='" + log_folder + "/filler' bs=4096 2>/dev/null"), -1);
+  make_tree(release_, {{"a.txt", "a 2"}, {"b.txt", "b 2"}});
+  const std::string errors = root_ + "stderr.txt";
+  EXPECT_EQ(test_support::run_process(test_support::corvane_command_line(config_path()) + " 2>'" + errors + "'"), 1);
+  const std::string log = read_file(log_path());
+  EXPECT_EQ(log.size(), earlier.size() + 1 + before_outcomes);
+  EXPECT_EQ(log.back(), '\n');
+  EXPECT_EQ(log_lines(), Lines{});
+  // a.txt was replaced before its line could be written; b.txt never moved.
+  EXPECT_EQ(read_file(app_ + "a.txt"), "a 2");
+  EXPECT_EQ(read_file(app_ + "b.txt"), "b 1");
+  EXPECT_EQ(read_file(release_ + "b.txt"), "b 2");
+  EXPECT_EQ(read_file(errors).rfind("Log text not written: " + log_path() + " (No space left on device)", 0), 0u)
+      << read_file(errors);
+  EXPECT_TRUE(test_support::mount_scratch_file_system(log_folder, false));
+}
+
+TEST_F(ReplacementPassTest, ANameWhoseNewVersionHoldsTheConfigurationOrTheLogIsRefused) {
+  // The configuration and its log inside the unpacked release: listing them
+  // would move them into the application.
+  make_tree(app_, {{"app.exe", "app 1"}});
+  const Tree release = {{"app.exe", "app 2"}, {"updateLog", "/"}, {"updateLog/update.log", ""}};
+  make_tree(release_, release);
+  for (const char* name : {"update_config.xml", "updateLog", "updateLog/update.log"}) {
+    SCOPED_TRACE(name);
+    const std::string config = release_ + "update_config.xml";
+    write_config("app.exe;" + std::string(name) + ";");
+    fs::rename(config_path(), config);
+    EXPECT_EQ(test_support::run_corvane(config), 1);
+    EXPECT_EQ(snapshot(app_), (Tree{{"app.exe", "app 1"}}));
+    EXPECT_EQ(testing_logs::pass_log_lines(release_ + "updateLog/update.log"),
+              (Lines{"Configuration refused, this entry holds the release, the configuration or the log: " +
+                     release_ + name}));
+  }
+}
+
+TEST_F(ReplacementPassTest, AFolderOfTheUpdateByItsShortAliasIsRefused) {
+  // Windows gives long names short aliases (UPDATE~1): the pending folder
+  // listed by its alias would be moved into the backup.
+  make_tree(app_, {{"updatePending/waiting.tmp", "copy"}});
+  char buffer[platform::kPathBuffer];
+  if (!platform::short_path((app_ + "updatePending").c_str(), buffer, sizeof buffer).ok())
+    GTEST_SKIP() << "this system has no short names";
+  std::string alias = fs::path(buffer).filename().string();
+  if (alias == "updatePending") GTEST_SKIP() << "this volume makes no short names";
+  make_tree(release_, {{alias + "/x.txt", "x"}});
+  write_config(alias + ";");
+  EXPECT_EQ(run(), 1);
+  EXPECT_EQ(snapshot(app_), (Tree{{"updatePending", "/"}, {"updatePending/waiting.tmp", "copy"}}));
+  EXPECT_EQ(log_lines(), (Lines{"Name refused, it is a folder of the update's own: " + alias}));
+}
+
+TEST_F(ReplacementPassTest, OnWindowsTrailingDotsAndBlanksAreRefused) {
+  // Win32 drops them: "updateTemp." would name the backup folder itself.
+  if (!test_support::kWindows) GTEST_SKIP() << "POSIX keeps dots and blanks in names";
+  make_tree(app_, {{"app.exe", "app 1"}, {"plugins/a.plg", "a 1"}, {"updatePending/waiting.tmp", "copy"}});
+  const Tree app = snapshot(app_);
+  make_tree(release_, {{"app.exe", "app 2"}, {"plugins/a.plg", "a 2"}});
+  const std::vector<std::string> names = {"app.exe.", "plugins ", "plugins./a.plg", "updatePending.",
+                                          "updatePending "};
+  std::string list;
+  Lines lines;
+  for (const std::string& name : names) {
+    list += name + ";";
+    lines.push_back("Name refused, the system would take it for another name: " + name);
+  }
+  write_config(list);
+  EXPECT_EQ(run(), 1);
+  EXPECT_EQ(snapshot(app_), app);
+  EXPECT_EQ(log_lines(), lines);
 }
 
 }  // namespace

@@ -10,3 +10,14 @@ else()
 endif()
 # The start-up test checks the version that --version answers.
 target_compile_definitions(run_start_test PRIVATE CORVANE_VERSION="${CORVANE_VERSION}")
+# Faults of the disk for the real program (a listing or a read that ends
+# early, a flush that fails): a library the tests load into it with
+# LD_PRELOAD. The Windows build has no such loader; its tests skip.
+if(CORVANE_PLATFORM STREQUAL "win32")
+  target_compile_definitions(replacement_pass_test PRIVATE CORVANE_FAULT_SHIM="")
+else()
+  add_library(corvane_fault_shim MODULE platform/fault_shim_posix.cpp)
+  target_link_libraries(corvane_fault_shim PRIVATE dl)
+  target_compile_definitions(replacement_pass_test PRIVATE CORVANE_FAULT_SHIM="$<TARGET_FILE:corvane_fault_shim>")
+  add_dependencies(replacement_pass_test corvane_fault_shim)
+endif()
