@@ -136,6 +136,7 @@ OUTCOMES = (
     ("Name refused, it passes through a link: ", "not", "name"),
     ("Name refused, source and target are the same entry: ", "not", "name"),
     ("Name refused, it is a folder of the update's own: ", "not", "name"),
+    ("Name refused, the system would take it for another name: ", "not", "name"),
 )
 # Lines that end the run before any name: nothing was changed.
 WHOLE_RUN = (
@@ -155,9 +156,13 @@ NOT_PUT_BACK = ("Old version not put back, it is in: ", "Old version put back at
 # a work folder still holds something old, the run went on without its lock,
 # (older programs) part of a failed folder copy stayed in the application, or
 # a flush to the disk failed (a power cut soon after could lose what was not
-# yet written).
+# yet written; a source whose copy is not known to be on the disk then stays
+# in the release), a name was listed twice, or the log could not grow (the
+# names after it have no outcome line, so they count as not replaced).
 WARNINGS = ("Backup folder not emptied: ", "Work folder not emptied: ", "Run lock not taken, going on: ",
-            "Partial copy not removed: ", "Not flushed to the disk: ")
+            "Partial copy not removed: ", "Not flushed to the disk: ",
+            "Source kept, the new version is not known to be on the disk: ", "Name listed again, nothing done: ",
+            "Log not written, the names left are not replaced: ")
 ALERTS = NOT_PUT_BACK + WARNINGS
 # The reason the Windows program gives for an entry that is a link: nothing
 # holds it, and running again cannot help.
