@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -1045,10 +1046,18 @@ class InjectedFaults {
  public:
   explicit InjectedFaults(const Faults& faults) : faults_(faults) {
     test_support::set_environment("LD_PRELOAD", CORVANE_FAULT_SHIM);
+    // A program built with AddressSanitizer refuses to start when another
+    // library is loaded before its runtime; the fault library only forwards
+    // to the next definition, which may well be the sanitizer's.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    saved_asan_ = asan ? asan : "";
+    test_support::set_environment("ASAN_OPTIONS", saved_asan_ + (saved_asan_.empty() ? "" : ":") +
+                                                      "verify_asan_link_order=0");
     for (const auto& [name, value] : faults_) test_support::set_environment(name, value);
   }
   ~InjectedFaults() {
     test_support::set_environment("LD_PRELOAD", "");
+    test_support::set_environment("ASAN_OPTIONS", saved_asan_);
     for (const auto& fault : faults_) test_support::set_environment(fault.first, "");
   }
   InjectedFaults(const InjectedFaults&) = delete;
@@ -1056,6 +1065,7 @@ class InjectedFaults {
 
  private:
   Faults faults_;
+  std::string saved_asan_;
 };
 
 bool can_inject_faults() { return std::string(CORVANE_FAULT_SHIM).size() > 0; }
