@@ -132,6 +132,7 @@ OUTCOMES = (
     ("Copy folder failed: ", "not", "source"),
     ("Folder in use, not replaced: ", "not", "target"),
     ("Backup failed, not replaced: ", "not", "target"),
+    ("Restart move refused, not replaced: ", "not", "target"),
     ("Name refused, it leads outside the application folder: ", "not", "name"),
     ("Name refused, it passes through a link: ", "not", "name"),
     ("Name refused, source and target are the same entry: ", "not", "name"),

@@ -69,16 +69,21 @@ MoveOutcome replace_at_restart(const char* target, const char* backup, const cha
   // None of the three replaces what it finds: should the first be skipped at
   // the restart (the backup path is taken, say, by the same request made
   // twice), the second finds the name still held and is skipped too, so that
-  // no version is ever overwritten.
+  // no version is ever overwritten. The third, the move back, is asked for
+  // every time: should the second fail at the restart (the two paths lie on
+  // different volumes after all, a volume mounted in a folder), the old
+  // version goes back to its name; when the second succeeds, it finds the
+  // name taken and is skipped.
   if (backup) {
     request = platform::move_entry_at_restart(target, backup, false);
     if (!request.ok()) return deferred_or_failed(request, request, why);
   }
   request = platform::move_entry_at_restart(source, target, false);
-  if (request.ok() || !backup) return deferred_or_failed(request, request, why);
-  // Not looked at: should even this request fail, the restart moves the old
-  // version into the backup folder and leaves the name empty until the next
-  // update; the caller's failure line stands.
-  platform::move_entry_at_restart(backup, target, false);
-  return deferred_or_failed(request, request, why);
+  if (!backup) return deferred_or_failed(request, request, why);
+  platform::Status back = platform::move_entry_at_restart(backup, target, false);
+  // Without the move back, a second move that fails at the restart would
+  // leave the name empty: its refusal counts like the others'. The reason is
+  // the first refusal's.
+  const platform::Status& refused = request.ok() ? back : request;
+  return deferred_or_failed(refused, refused, why);
 }

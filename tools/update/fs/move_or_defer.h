@@ -26,8 +26,9 @@ MoveOutcome move_or_defer(const char* source, const char* target, platform::Stat
 // Asks the system to put source in the place of target at its next start.
 // On the NT line two pending moves, in this order: target to backup, then
 // source to target, neither replacing what it finds (the same request made
-// twice then does no harm); should the second not be taken, a third moves the
-// old version back, so that the restart never leaves the name empty. A null
+// twice then does no harm), and a third that moves the old version back,
+// which the restart skips when the second went in and carries out when the
+// second failed there, so that the restart never leaves the name empty. A null
 // backup means there is no old version: only the second move is asked for.
 // On Windows 9x a line in wininit.ini, which replaces target without a backup
 // (the backup path has no short form before it exists). Source must lie on

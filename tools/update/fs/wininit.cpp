@@ -148,24 +148,83 @@ std::string with_entry(const std::string& content, const std::string& entry) {
 
 }  // namespace
 
+namespace {
+
+bool is_there(const std::string& path) {
+  return platform::file_attributes(path.c_str()) != platform::kInvalidAttributes;
+}
+
+// Where the system has no rename that replaces (Windows 9x), the file is
+// rewritten in steps, each of which leaves the other programs' entries in
+// whole files: the new text, written beside and flushed, is whole before the
+// old text is copied aside, and that copy is whole before the file is
+// deleted and the new text moved in; the copy goes last. So a file missing
+// beside both texts was cut short between its deletion and the move, and
+// its rewrite is finished by that move; a copy beside a file that is there,
+// or beside neither (the system's restart has taken the file since), is a
+// leftover.
+std::string old_copy_of(const std::string& file) { return file + ".old~"; }
+
+platform::Status finish_cut_rewrite(const std::string& file, const std::string& beside) {
+  const std::string old_copy = old_copy_of(file);
+  if (!is_there(old_copy)) return platform::kOk;
+  if (!is_there(file) && is_there(beside)) {
+    platform::Status moved = platform::move_entry(beside.c_str(), file.c_str());
+    if (!moved.ok()) return moved;
+  }
+  return platform::delete_file(old_copy.c_str());
+}
+
+platform::Status replace_in_steps(const std::string& beside, const std::string& file) {
+  const std::string old_copy = old_copy_of(file);
+  if (is_there(file)) {
+    platform::Status step = platform::copy_file(file.c_str(), old_copy.c_str());
+    if (step.ok()) flush_written_file(old_copy);
+    if (step.ok()) step = platform::delete_file(file.c_str());
+    if (!step.ok()) {
+      platform::delete_file(old_copy.c_str());  // not looked at: the file is still there, a leftover copy goes next time
+      return step;
+    }
+  }
+  platform::Status moved = platform::move_entry(beside.c_str(), file.c_str());
+  if (!moved.ok() && is_there(old_copy)) {
+    // The old text goes back. Should that fail too, both texts stay beside
+    // the missing file, and the next request finishes the rewrite.
+    if (!platform::move_entry(old_copy.c_str(), file.c_str()).ok()) return moved;
+  }
+  // Not looked at: a copy left beside the file is removed by the next request.
+  if (moved.ok()) platform::delete_file(old_copy.c_str());
+  return moved;
+}
+
+}  // namespace
+
 int append_rename_entry(const char* file_path, const char* short_target, const char* short_source,
                         platform::Status* why) {
   platform::Status status = platform::kOk;
   if (!why) why = &status;
+  const std::string file = file_path;
+  const std::string beside = file + ".new~";
+  *why = finish_cut_rewrite(file, beside);
+  if (!why->ok()) return 0;
   std::string content;
   *why = read_bytes(file_path, &content);
   if (!why->ok()) return 0;  // without the whole file, a section might be missed
   std::string updated = with_entry(content, std::string(short_target) + "=" + short_source);
-  std::string beside = std::string(file_path) + ".new~";
   *why = write_bytes(beside.c_str(), updated);
   // On the disk before it takes the file's place, so that a power cut leaves
   // the old file or the whole new one there, never an empty one. A flush that
   // fails is logged and the request goes on: the text is written, and the
   // system writes it out of its cache soon after.
   if (why->ok()) flush_written_file(beside);
-  if (why->ok()) *why = platform::swap_in_file(beside.c_str(), file_path);
+  if (why->ok()) {
+    *why = platform::swap_in_file(beside.c_str(), file_path);
+    if (why->failure == platform::Failure::not_supported) *why = replace_in_steps(beside, file);
+  }
   if (!why->ok()) {
-    platform::delete_file(beside.c_str());  // not looked at: a leftover is rewritten by the next request
+    // Not looked at: a leftover is rewritten by the next request. Beside a
+    // missing file it is the only new text, and stays for that request.
+    if (is_there(file)) platform::delete_file(beside.c_str());
     return 0;
   }
   return 1;

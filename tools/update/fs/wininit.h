@@ -24,9 +24,13 @@ int wininit_path(char* buffer, std::size_t size);
 // line end (CR LF when it has none), and a last line without one gets one
 // first. The new text is written beside the file, flushed to the disk (a
 // flush that fails is logged) and then put in its place, so that the file is
-// never left half written, not even by a power cut. 1 when everything was
-// written; 0, with the reason in *why when given, when the file cannot be
-// read or the new text cannot be written or put in place.
+// never left half written, not even by a power cut: with one rename that
+// replaces it, or where the system has none (Windows 9x), in steps that keep
+// a whole copy of the old text until the new one is in; a rewrite cut short
+// there between its steps is finished by the next request, so the other
+// programs' entries are never lost. 1 when everything was written; 0, with
+// the reason in *why when given, when the file cannot be read or the new
+// text cannot be written or put in place.
 int append_rename_entry(const char* file_path, const char* short_target, const char* short_source,
                         platform::Status* why = nullptr);
 

@@ -88,6 +88,41 @@ TEST_F(WininitTest, AFileThatCannotBeWrittenIsNotCreatedAndTheReasonIsKept) {
   EXPECT_FALSE(exists(path));
 }
 
+TEST_F(WininitTest, ARewriteCutShortLosesNoEntryAndIsFinishedByTheNextRequest) {
+  // What a request cut short leaves at each of its steps where the file is
+  // rewritten in steps (Windows 9x): the other program's entry and the
+  // earlier request's entry survive, and nothing is left beside the file.
+  const std::string old_text = "[rename]\r\nNUL=C:\\OTHER.TMP\r\n";
+  const std::string earlier = old_text + "C:\\A=C:\\B\r\n";
+  const std::string line = kEntry + "\r\n";
+  struct Case {
+    const char* step;
+    const char* file;  // nullptr: missing
+    const char* beside;
+    const char* old_copy;
+    std::string after;
+  } cases[] = {
+      {"writing the new text", old_text.c_str(), "[rena", nullptr, old_text + line},
+      {"copying the old text aside", old_text.c_str(), earlier.c_str(), "[ren", old_text + line},
+      {"after deleting the file", nullptr, earlier.c_str(), old_text.c_str(), earlier + line},
+      {"before removing the copy", earlier.c_str(), nullptr, old_text.c_str(), earlier + line},
+      {"the restart took the file since", nullptr, nullptr, old_text.c_str(), "[rename]\r\n" + line},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.step);
+    test_support::remove_tree(folder_);
+    folder_ = test_support::make_temp_folder();
+    const std::string file = folder_ + "wininit.ini";
+    if (c.file) write_file(file, c.file);
+    if (c.beside) write_file(file + ".new~", c.beside);
+    if (c.old_copy) write_file(file + ".old~", c.old_copy);
+    EXPECT_EQ(append_rename_entry(file.c_str(), kTarget, kSource), 1);
+    EXPECT_EQ(read_file(file), c.after);
+    EXPECT_FALSE(exists(file + ".new~"));
+    EXPECT_FALSE(exists(file + ".old~"));
+  }
+}
+
 TEST(WininitPath, IsInTheWindowsFolder) {
   char path[260];
   if (!test_support::kWindows) {

@@ -211,10 +211,10 @@ Status move_entry_at_restart(const char* from, const char* to, bool replace_exis
 // such service.
 Status delete_at_restart(const char* path);
 
-// Puts the file new_file in the place of file in one step where the system
-// can (a rename that replaces, written through on the NT line), so that file
-// is never half written; where it cannot (Windows 9x), the old file is moved
-// aside, the new one moved in and the old one deleted.
+// Puts the file new_file in the place of file in one step, a rename that
+// replaces (written through on the NT line), so that file is never half
+// written nor missing. Failure::not_supported where the system has no such
+// rename (Windows 9x).
 Status swap_in_file(const char* new_file, const char* file);
 
 // Every change already made on the file system that holds path (a file or a

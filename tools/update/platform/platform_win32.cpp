@@ -405,21 +405,11 @@ Status delete_at_restart(const char* path) {
 }
 
 Status swap_in_file(const char* new_file, const char* file) {
-  if (MoveFileExA(new_file, file, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return kOk;
-  Status replace = last_error();
-  if (replace.failure != Failure::not_supported) return replace;
-  // Windows 9x has no replacing move: the old file steps aside first, so that
-  // the name holds either the whole old file or the whole new one.
-  std::string aside = std::string(file) + ".old~";
-  DeleteFileA(aside.c_str());  // a leftover of a run cut short; a failure shows in the move below
-  if (!MoveFileA(file, aside.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return last_error();
-  if (!MoveFileA(new_file, file)) {
-    Status failed = last_error();
-    MoveFileA(aside.c_str(), file);  // put back; should this fail too, the old text stays under aside
-    return failed;
-  }
-  DeleteFileA(aside.c_str());  // the old text is no longer needed; a leftover is harmless
-  return kOk;
+  // Windows 9x has no rename that replaces (and Wine, playing Windows 98,
+  // would make one that the real system cannot): the caller takes its own
+  // steps there.
+  if (GetVersion() & 0x80000000u) return Status{Failure::not_supported, ERROR_CALL_NOT_IMPLEMENTED};
+  return status_of(MoveFileExA(new_file, file, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
 namespace {

@@ -276,12 +276,23 @@ void replace_file_at_restart(PassFolders& folders, const Entry& entry, const Inc
     log_printf("Copy file at restart: %s\n", text(entry.source));
     return;
   }
-  // Without a restart service the reason is what failed now.
-  const Status& reason = has_restart_moves() ? request : failure_now;
-  if (old_version == OldVersion::in_use)
-    log_printf("Backup failed, not replaced: %s (%s)\n", text(entry.target), text(why(reason)));
-  else
-    log_copy_failed(entry, false, reason);
+  if (!has_restart_moves()) {
+    // Without a restart service the reason is what failed now.
+    if (old_version == OldVersion::in_use)
+      log_printf("Backup failed, not replaced: %s (%s)\n", text(entry.target), text(why(failure_now)));
+    else
+      log_copy_failed(entry, false, failure_now);
+    return;
+  }
+  // The system refused the request (on the NT line it takes one from an
+  // administrator only): nothing waits for the restart, so the copy parked
+  // for it goes, while the release keeps its source and the old version
+  // stays at its name.
+  if (from != incoming.path) {
+    Status removed = platform::delete_file(from.c_str());
+    if (!removed.ok()) log_printf("Work folder not emptied: %s (%s)\n", text(from), text(why(removed)));
+  }
+  log_printf("Restart move refused, not replaced: %s (%s)\n", text(entry.target), text(why(request)));
 }
 
 // The folder that holds the name, created when missing. Names of one folder

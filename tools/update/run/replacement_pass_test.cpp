@@ -440,7 +440,9 @@ TEST_F(ReplacementPassTest, FromAnotherFileSystemEveryNewVersionIsMadeWholeBesid
                                     {"updateTemp/plugins/a.plg", "a 1"}}));
     EXPECT_EQ(snapshot(release_), Tree{});
     EXPECT_EQ(fs::last_write_time(app_ + "app.exe"), old_time);
-    if (!test_support::kWindows) EXPECT_EQ(fs::status(app_ + "app.exe").permissions(), mode);
+    if (!test_support::kWindows) {
+      EXPECT_EQ(fs::status(app_ + "app.exe").permissions(), mode);
+    }
     EXPECT_TRUE(LinesMatch(log_lines(), expected({"Copy file: {release}app.exe", "Copy folder: {release}plugins/",
                                                   "Copy file: {release}new.txt"})));
     if (app == z_app) test_support::remove_tree(app);
