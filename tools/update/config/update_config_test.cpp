@@ -348,13 +348,13 @@ TEST_F(UpdateConfigTest, ALongListIsLoggedCutButStoredInFull) {
     expected.push_back("folder" + std::to_string(1000 + i) + "/file.dll");
     value += expected.back() + ";";
   }
-  ASSERT_GT(value.size(), 4000u);
+  ASSERT_GT(value.size(), kLogTextBuffer);
   UpdateConfig config(write_config(config_with_sections({"<copy_config file_names=\"" + value + "\"/>"})));
   ASSERT_TRUE(config.load());
   EXPECT_EQ(config.file_names, expected);
   // Cut, but still a line: the next text starts one of its own.
   EXPECT_EQ(test_support::read_file(log_path_),
-            ("file_names : " + value).substr(0, 1022) + test_support::kTextLineEnd);
+            ("file_names : " + value).substr(0, kLogTextBuffer - 2) + test_support::kTextLineEnd);
 }
 
 TEST_F(UpdateConfigTest, AConfigurationOfAnotherNameLoads) {

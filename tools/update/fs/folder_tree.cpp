@@ -12,14 +12,25 @@ namespace {
 using platform::EntryKind;
 using platform::FolderEntry;
 using platform::FolderSearch;
-using platform::kPathBuffer;
+using platform::kPathMax;
 
-// Composes folder + name + tail into a path buffer. False when the path would
-// not fit: the buffer is then emptied, since a cut path names another entry.
-bool compose(char (&out)[kPathBuffer], const char* folder, const char* name, const char* tail) {
-  int length = std::snprintf(out, sizeof out, "%s%s%s", folder, name, tail);
-  if (length >= 0 && static_cast<std::size_t>(length) < sizeof out) return true;
-  out[0] = '\0';
+// The paths of one walk, one buffer each, shared by all its levels: a level's
+// folder is the start of its buffer, and each entry's path is composed after
+// it and cut off again. So a deep tree costs no path buffer per level, and a
+// walk takes paths as long as the system does.
+struct WalkPaths {
+  char source[kPathMax];  // the entry walked
+  char other[kPathMax];   // copy: the entry filled; delete: where a folder is moved up to
+};
+
+// Writes first and then second into buffer from its character at on, after
+// the folder that the buffer holds up to there (from 0: a whole path). False
+// when the path would not fit: the buffer then ends at at again, since a cut
+// path names another entry.
+bool compose(char* buffer, std::size_t at, const char* first, const char* second) {
+  int length = std::snprintf(buffer + at, kPathMax - at, "%s%s", first, second);
+  if (length >= 0 && static_cast<std::size_t>(length) < kPathMax - at) return true;
+  buffer[at] = '\0';
   return false;
 }
 
@@ -37,15 +48,29 @@ struct Emptied {
 // One level of a walk. It lives in the frame that starts the guard, so that
 // after a fault has cut the level short the search can still be closed there.
 struct Level {
-  const char* source;  // the folder walked
-  const char* target;  // copy only: the folder filled
-  EntryHook hook;      // null but in tests
+  WalkPaths* paths;
+  std::size_t source_length;  // the folder walked: paths->source up to here
+  std::size_t target_length;  // copy only: the folder filled, paths->other up to here
+  EntryHook hook;             // null but in tests
   FolderSearch* volatile search;
   int result;
   platform::Status failure;  // the first failure of this level or below
   Emptied* emptied;          // delete only
+  bool named;                // delete only: this is the named folder
   bool too_deep;             // delete only: an entry here cannot be named from this folder
 };
+
+// The level's folder: its path buffer ended there again, after an entry's
+// path (or a deeper level's) was composed in it.
+const char* source_folder(Level& level) {
+  level.paths->source[level.source_length] = '\0';
+  return level.paths->source;
+}
+
+const char* target_folder(Level& level) {
+  level.paths->other[level.target_length] = '\0';
+  return level.paths->other;
+}
 
 // Notes a failure of the level: its result becomes 0, and the first reason is kept.
 void fail(Level& level, const platform::Status& why) {
@@ -74,12 +99,13 @@ int run_level(void (*body)(void*), Level& level, platform::Status* first_failure
 // the folder cannot be read.
 bool open_search(Level& level) {
   platform::Status why = platform::kOk;
-  level.search = platform::open_folder(level.source, "", &why);
+  level.search = platform::open_folder(source_folder(level), "", &why);
   if (!level.search) fail(level, why);
   return level.search != nullptr;
 }
 
-int copy_tree_level(const char* source, const char* target, EntryHook hook, platform::Status* first_failure);
+int copy_tree_level(WalkPaths& paths, std::size_t source_length, std::size_t target_length, EntryHook hook,
+                    platform::Status* first_failure);
 
 // A link is copied as a link, named without a trailing "/" so that it is
 // the link that is read. Where the system makes no links (Windows) the copy
@@ -88,9 +114,9 @@ int copy_tree_level(const char* source, const char* target, EntryHook hook, plat
 platform::Status copy_entry(Level& level, const FolderEntry& entry) {
   const bool folder = entry.kind == EntryKind::folder || entry.kind == EntryKind::mount;
   const char* tail = folder ? "/" : "";
-  char from[kPathBuffer];
-  char to[kPathBuffer];
-  if (!compose(from, level.source, entry.name, tail) || !compose(to, level.target, entry.name, tail))
+  char* from = level.paths->source;
+  char* to = level.paths->other;
+  if (!compose(from, level.source_length, entry.name, tail) || !compose(to, level.target_length, entry.name, tail))
     return platform::too_long();
   if (level.hook) level.hook(from);
   if (entry.kind == EntryKind::link) return platform::copy_link(from, to);
@@ -98,7 +124,7 @@ platform::Status copy_entry(Level& level, const FolderEntry& entry) {
   platform::Status made = platform::create_folder(to);
   if (!made.ok() && made.failure != platform::Failure::exists) return made;
   platform::Status below = platform::kOk;
-  copy_tree_level(from, to, level.hook, &below);
+  copy_tree_level(*level.paths, std::strlen(from), std::strlen(to), level.hook, &below);
   return below;
 }
 
@@ -125,29 +151,31 @@ void copy_level(void* context) {
   if (!walk_entries(level, copy_entry)) return;
   // Once its contents are in: adding them changes a folder's time, and a
   // folder without write permission would not have taken them.
-  platform::Status kept = platform::copy_folder_attributes(level.source, level.target);
+  platform::Status kept = platform::copy_folder_attributes(source_folder(level), target_folder(level));
   if (!kept.ok()) fail(level, kept);
 }
 
-int copy_tree_level(const char* source, const char* target, EntryHook hook, platform::Status* first_failure) {
-  Level level = {source, target, hook, nullptr, 1, platform::kOk, nullptr, false};
+int copy_tree_level(WalkPaths& paths, std::size_t source_length, std::size_t target_length, EntryHook hook,
+                    platform::Status* first_failure) {
+  Level level = {&paths, source_length, target_length, hook, nullptr, 1, platform::kOk, nullptr, false, false};
   return run_level(copy_level, level, first_failure);
 }
 
-int delete_tree_level(const char* folder, EntryHook hook, Emptied* emptied, platform::Status* first_failure,
-                      bool* too_deep);
+int delete_tree_level(WalkPaths& paths, std::size_t length, EntryHook hook, Emptied* emptied, bool named,
+                      platform::Status* first_failure, bool* too_deep);
 
 // Moves the folder at path up into the named folder, under the first short
 // name not taken there, to be emptied by the next pass. Failure::too_long when
 // that place would be no shorter than where it stands: moving it again would
 // not help.
-platform::Status move_up(Emptied& emptied, const char* path) {
+platform::Status move_up(Level& level, const char* path) {
+  Emptied& emptied = *level.emptied;
+  char* to = level.paths->other;
   const std::size_t length = std::strlen(path);
   for (;;) {
     char name[16];
     std::snprintf(name, sizeof name, "%u", emptied.next_name);
-    char to[kPathBuffer];
-    if (!compose(to, emptied.folder, name, "") || std::strlen(to) >= length) return platform::too_long();
+    if (!compose(to, 0, emptied.folder, name) || std::strlen(to) >= length) return platform::too_long();
     ++emptied.next_name;
     platform::Status moved = platform::move_entry(path, to);
     if (moved.ok()) ++emptied.moved_up;
@@ -159,34 +187,36 @@ platform::Status move_up(Emptied& emptied, const char* path) {
 // it cannot be searched there, or an entry inside it cannot be named, it is
 // moved up into the named folder, which empties it in its next pass.
 platform::Status delete_sub_folder(Level& level, const FolderEntry& entry) {
-  char path[kPathBuffer];
-  if (compose(path, level.source, entry.name, "/") && std::strlen(path) <= platform::kSearchFolderMax) {
+  char* path = level.paths->source;
+  if (compose(path, level.source_length, entry.name, "/") && std::strlen(path) <= platform::kSearchFolderMax) {
     if (level.hook) level.hook(path);
     platform::Status below = platform::kOk;
     bool too_deep = false;
-    if (delete_tree_level(path, level.hook, level.emptied, &below, &too_deep) == 1) return platform::kOk;
+    const std::size_t length = std::strlen(path);
+    if (delete_tree_level(*level.paths, length, level.hook, level.emptied, false, &below, &too_deep) == 1)
+      return platform::kOk;
     if (!too_deep) return below;
-    path[std::strlen(path) - 1] = '\0';
-    platform::Status moved = move_up(*level.emptied, path);
+    path[length - 1] = '\0';  // the deeper level left the path of its folder in place
+    platform::Status moved = move_up(level, path);
     // A move that cannot be made leaves the entry that did not fit, whose
     // reason is the one kept.
     return moved.ok() ? platform::kOk : below;
   }
-  if (!compose(path, level.source, entry.name, "")) {
+  if (!compose(path, level.source_length, entry.name, "")) {
     level.too_deep = true;  // this folder moved up would let it be named
     return platform::too_long();
   }
   if (level.hook) level.hook(path);
-  return move_up(*level.emptied, path);
+  return move_up(level, path);
 }
 
 platform::Status delete_entry(Level& level, const FolderEntry& entry) {
   if (entry.kind == EntryKind::folder) return delete_sub_folder(level, entry);
   // Another file system: its files are not part of this tree.
   if (entry.kind == EntryKind::mount) return platform::Status{platform::Failure::mount_point, 0};
-  char path[kPathBuffer];
+  char* path = level.paths->source;
   // A link is named without a trailing "/" so that it is the link that goes.
-  if (!compose(path, level.source, entry.name, "")) {
+  if (!compose(path, level.source_length, entry.name, "")) {
     level.too_deep = true;  // this folder moved up would let it be named
     return platform::too_long();
   }
@@ -202,26 +232,25 @@ void delete_level(void* context) {
   // A folder that cannot be written to (a copy keeps its source's permission
   // bits) would keep every entry. Not looked at: the deletions then fail and
   // tell.
-  platform::set_normal_attributes(level.source);
+  platform::set_normal_attributes(source_folder(level));
   // The named folder is walked again for as long as a pass has moved a
   // sub-folder up into it; the last pass's failures are those that stay.
-  const bool named = level.source == level.emptied->folder;
   for (;;) {
     const unsigned moved_before = level.emptied->moved_up;
     level.result = 1;
     level.too_deep = false;
     if (!walk_entries(level, delete_entry)) return;  // nothing deleted, the folder stays
-    if (!named || level.emptied->moved_up == moved_before) break;
+    if (!level.named || level.emptied->moved_up == moved_before) break;
   }
-  platform::Status removed = platform::remove_folder(level.source);
+  platform::Status removed = platform::remove_folder(source_folder(level));
   // A folder that still holds an entry stays; that entry's failure is the
   // reason already kept.
   if (!removed.ok() && level.result == 1) fail(level, removed);
 }
 
-int delete_tree_level(const char* folder, EntryHook hook, Emptied* emptied, platform::Status* first_failure,
-                      bool* too_deep) {
-  Level level = {folder, nullptr, hook, nullptr, 1, platform::kOk, emptied, false};
+int delete_tree_level(WalkPaths& paths, std::size_t length, EntryHook hook, Emptied* emptied, bool named,
+                      platform::Status* first_failure, bool* too_deep) {
+  Level level = {&paths, length, 0, hook, nullptr, 1, platform::kOk, emptied, named, false};
   int result = run_level(delete_level, level, first_failure);
   if (too_deep) *too_deep = level.too_deep;
   return result;
@@ -232,7 +261,7 @@ int delete_tree_level(const char* folder, EntryHook hook, Emptied* emptied, plat
 bool remove_if_link(const char* folder, int* result, platform::Status* first_failure) {
   // Named without its trailing separators, so that the link itself is examined.
   std::string plain = without_trailing_separators(folder);
-  if (plain.empty() || plain.size() >= kPathBuffer) return false;
+  if (plain.empty() || plain.size() >= kPathMax) return false;
   std::uint32_t attributes = platform::file_attributes(plain.c_str());
   if (attributes == platform::kInvalidAttributes || !(attributes & platform::kAttrLink) ||
       !(attributes & platform::kAttrFolder))
@@ -246,12 +275,25 @@ bool remove_if_link(const char* folder, int* result, platform::Status* first_fai
 }  // namespace
 
 int copy_folder_tree(const char* source, const char* target, platform::Status* first_failure, EntryHook hook) {
-  return copy_tree_level(source, target, hook, first_failure);
+  // One path buffer for each side of the walk, here, for all its levels. A
+  // folder whose own path does not fit is not searched, as open_folder
+  // refuses a longer one.
+  WalkPaths paths;
+  if (!compose(paths.source, 0, source, "") || !compose(paths.other, 0, target, "")) {
+    if (first_failure) *first_failure = platform::too_long();
+    return 0;
+  }
+  return copy_tree_level(paths, std::strlen(source), std::strlen(target), hook, first_failure);
 }
 
 int delete_folder_tree(const char* folder, platform::Status* first_failure, EntryHook hook) {
   int result = 0;
   if (remove_if_link(folder, &result, first_failure)) return result;
+  WalkPaths paths;
+  if (!compose(paths.source, 0, folder, "")) {
+    if (first_failure) *first_failure = platform::too_long();
+    return 0;
+  }
   Emptied emptied = {folder, 0, 0};
-  return delete_tree_level(folder, hook, &emptied, first_failure, nullptr);
+  return delete_tree_level(paths, std::strlen(folder), hook, &emptied, true, first_failure, nullptr);
 }

@@ -22,6 +22,7 @@ using test_support::exists;
 using test_support::read_file;
 using test_support::write_file;
 using testing_trees::make_tree;
+using testing_trees::path_of_length;
 using testing_trees::snapshot;
 using testing_trees::Tree;
 
@@ -379,20 +380,28 @@ TEST_F(FolderTreeTest, CopyOntoItselfLeavesFilesWhole) {
   EXPECT_EQ(snapshot("src/"), before);
 }
 
-// A composed path holds at most 259 characters. An entry whose path would be
-// longer fails, the walk goes on, and nothing is done with a cut path (which
-// would name another entry: here the victim, which is the past-limit file's
-// name cut to fit). A deletion moves a folder that cannot be searched where it
-// stands up to a short name and deletes it from there; a file whose own name
-// does not fit beside the named folder stays.
+// A composed path holds at most platform::kPathMax - 1 characters (259 on
+// Windows, 4095 on Linux). An entry whose path would be longer fails, the
+// walk goes on, and nothing is done with a cut path (which would name another
+// entry: here the victim, which is the past-limit file's name cut to fit). A
+// deletion moves a folder that cannot be searched where it stands up to a
+// short name and deletes it from there; a file whose own name does not fit
+// beside the named folder stays.
 TEST_F(FolderTreeTest, EntryPathsAtAndPastTheLimit) {
-  const std::string kSource = "src/" + std::string(50, 'd') + "/";  // 55 characters
-  const std::string kTarget = "dst/" + std::string(50, 'd') + "/";
-  const std::string at(259 - kSource.size(), 'y');
-  const std::string past(260 - kSource.size(), 'x');
-  const std::string victim(259 - kTarget.size(), 'x');
-  const std::string folder_past(259 - kSource.size(), 'z');  // its path ends in "/": 260
-  build(kSource, {at, past, folder_past + "/"});
+  const std::size_t kLimit = platform::kPathMax - 1;
+  // 55 characters on Windows: room for names of about 200 beside them.
+  const std::string kSource = "src/" + path_of_length(kLimit - 209, 'd') + "/";
+  const std::string kTarget = "dst/" + path_of_length(kLimit - 209, 'd') + "/";
+  const std::string at(kLimit - kSource.size(), 'y');
+  const std::string past(kLimit + 1 - kSource.size(), 'x');
+  const std::string victim(kLimit - kTarget.size(), 'x');
+  const std::string folder_past(kLimit - kSource.size(), 'z');  // its path ends in "/": kLimit + 1
+  build(kSource, {at, folder_past + "/"});
+  // Made from near by: Linux takes no longer path, and neither does the
+  // runtime library under Wine.
+  fs::current_path(kSource);
+  write_file(past, past);
+  fs::current_path(folder_);
   build(kTarget, {});
   write_file(kTarget + victim, "victim");
 
@@ -403,18 +412,19 @@ TEST_F(FolderTreeTest, EntryPathsAtAndPastTheLimit) {
   platform::Status why = platform::kOk;
   EXPECT_EQ(delete_folder_tree(kSource.c_str(), &why), 0);
   EXPECT_EQ(why.failure, platform::Failure::too_long);
-  Tree left = {{past, past}};
-  EXPECT_EQ(snapshot(kSource), left);
-  // What stays is removed from near by: the runtime library under Wine
-  // refuses paths this long when written out in full.
+  // What stays is read and removed from near by, as it was made.
   fs::current_path(kSource);
+  Tree left = {{past, past}};
+  EXPECT_EQ(snapshot("./"), left);
   fs::remove(past);
   fs::current_path(folder_);
 }
 
 // Trees deeper than a path holds, as a replaced folder becomes once it is
 // moved into the backup folder: each is made where its paths fit, then moved
-// below a folder with a long name, and emptied all the same.
+// below a folder with a long path, and emptied all the same. The lengths
+// below are those of the Windows build; where paths are longer (Linux) the
+// long folder is longer by as much, so that every shape is met there too.
 class DeepTreeTest : public FolderTreeTest {
  protected:
   static constexpr int kLevels = 8;
@@ -432,7 +442,7 @@ class DeepTreeTest : public FolderTreeTest {
         << from << " -> " << to;
   }
   const std::string kNamed = "t/";
-  const std::string kLong = kNamed + std::string(120, 'l') + "/";  // 123 characters
+  const std::string kLong = kNamed + path_of_length(platform::kPathMax - 140, 'l') + "/";  // 123 on Windows
 };
 
 TEST_F(DeepTreeTest, EveryShapeOfDepthIsEmptied) {
@@ -442,9 +452,10 @@ TEST_F(DeepTreeTest, EveryShapeOfDepthIsEmptied) {
   // (its folder's path: 229 characters; the file's: 269).
   build("file/", {"d/", "d/" + std::string(98, 'b') + "/", "d/" + std::string(98, 'b') + "/" + std::string(40, 'f')});
   nest("file", kLong);
-  // A folder that can be named but not searched (257 characters, 258 with
-  // its "/"), and a file in it.
-  build("fold/", {std::string(128, 'c') + "/", std::string(128, 'c') + "/f"});
+  // A folder that can be named but not searched (its path with its "/" is
+  // one character longer than a search takes), and a file in it.
+  const std::string unsearched(platform::kSearchFolderMax - kLong.size() - 5, 'c');  // 128 on both
+  build("fold/", {unsearched + "/", unsearched + "/f"});
   nest("fold", kLong);
   // Three chains nested into each other: over 650 characters deep.
   const std::string inner = chain("c3/");
@@ -484,13 +495,15 @@ TEST_F(DeepTreeTest, AMovedUpFolderTakesAFreeNameAndWhatCannotGoStays) {
 }
 
 // The search pattern "<folder>*.*" must fit too: a folder of 256 characters
-// is walked, one of 257 is not (and is left as it is).
+// is walked, one of 257 is not (and is left as it is); the Linux build keeps
+// the same rule against its own limit (4092 and 4093).
 TEST_F(FolderTreeTest, NamedFolderAtAndPastTheLimit) {
   struct Case {
     std::string folder;
     std::string target;
     int expected;
-  } cases[] = {{"l/" + std::string(253, 'e') + "/", "at/", 1}, {"l/" + std::string(254, 'e') + "/", "past/", 0}};
+  } cases[] = {{"l/" + path_of_length(platform::kSearchFolderMax - 3, 'e') + "/", "at/", 1},
+               {"l/" + path_of_length(platform::kSearchFolderMax - 2, 'e') + "/", "past/", 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.folder.size());
     build(c.folder, {"f"});

@@ -13,18 +13,17 @@ int is_folder(const char* path) {
   if (!path) return 0;
   std::size_t length = std::strlen(path);
   if (length < 2) return 0;
-  // Only the first 260 characters would fit: a longer path would be tested
-  // cut, which names another entry.
-  if (length > 260) return 0;
-  char buffer[261] = {};
-  std::memcpy(buffer, path, length);
+  // A path longer than a path buffer (its trailing "/" aside) is not
+  // examined: cut to fit, it would name another entry.
+  if (length > platform::kPathMax) return 0;
+  std::string text(path, length);
   if (length == 2) {
-    if (buffer[1] != ':') return 0;
-    buffer[2] = '/';
-  } else if (buffer[length - 1] == '/') {
-    buffer[length - 1] = '\0';
+    if (text[1] != ':') return 0;
+    text += '/';
+  } else if (text.back() == '/') {
+    text.pop_back();
   }
-  std::uint32_t attributes = platform::file_attributes(buffer);
+  std::uint32_t attributes = platform::file_attributes(text.c_str());
   return attributes != platform::kInvalidAttributes && (attributes & platform::kAttrFolder) ? 1 : 0;
 }
 
@@ -53,7 +52,7 @@ int make_folder(const char* path) {
 
 int make_folder_path(const char* path) {
   std::size_t length = std::strlen(path);
-  if (length > 260) return 0;
+  if (length > platform::kPathMax) return 0;
   int result = 1;
   std::size_t position = 0;
   while (position < length) {
@@ -62,11 +61,7 @@ int make_folder_path(const char* path) {
     if (!separator) separator = std::strchr(path + position, '\\');
     if (!separator) break;
     std::size_t prefix_length = static_cast<std::size_t>(separator - path);
-    if (prefix_length > 0) {
-      char prefix[261] = {};
-      std::memcpy(prefix, path, prefix_length);
-      result = make_folder(prefix);
-    }
+    if (prefix_length > 0) result = make_folder(std::string(path, prefix_length).c_str());
     position = prefix_length + 1;
   }
   return result;
@@ -84,7 +79,7 @@ bool passes_through_link(const std::string& folder, const std::string& name) {
 platform::Status make_parent_folders(const std::string& path) {
   std::string folder = folder_part(path);
   if (folder.empty() || is_folder(folder.c_str()) == 1) return platform::kOk;
-  if (folder.size() > 260) return platform::too_long();
+  if (folder.size() > platform::kPathMax) return platform::too_long();
   // The deepest level that exists is found first, looking up from the path;
   // only the levels below it are made, outermost first. The last level that
   // fails tells why.

@@ -11,7 +11,8 @@ bool path_exists(const char* path);
 
 // 1 when the path names an existing folder. A path shorter than 2 characters
 // is none; a trailing "/" is ignored; "X:" is tested as "X:/"; a path longer
-// than 260 characters is not examined (0).
+// than platform::kPathMax characters (260 on Windows, 4096 on Linux) is not
+// examined (0).
 int is_folder(const char* path);
 
 // The kind of the first entry the system yields, in the path's folder, of
@@ -25,7 +26,7 @@ int make_folder(const char* path);
 
 // Creates every folder along the path that ends at a separator, outermost
 // first ("/" preferred over "\\"). The outcome of the last attempt; 0 and
-// nothing created for a path longer than 260 characters.
+// nothing created for a path longer than platform::kPathMax characters.
 int make_folder_path(const char* path);
 
 // Whether a leading step of name (every step but the last) below folder is a

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "platform/test_support.h"
+#include "testing/trees.h"
 
 namespace {
 
@@ -110,10 +111,13 @@ TEST_F(PathQueriesTest, MakeFolderPathCreatesEveryLevelEndingAtASeparator) {
 }
 
 TEST_F(PathQueriesTest, MakeFolderPathLimitsAndFailures) {
-  std::string too_long = std::string(100, 'a') + "/" + std::string(160, 'b');  // 261 characters
+  // Up to platform::kPathMax characters (260 on Windows, 4096 on Linux).
+  using testing_trees::path_of_length;
+  std::string too_long = std::string(100, 'a') + "/" + path_of_length(platform::kPathMax - 100, 'b');
+  ASSERT_EQ(too_long.size(), platform::kPathMax + 1);
   EXPECT_EQ(make_folder_path(too_long.c_str()), 0);
   EXPECT_FALSE(exists(std::string(100, 'a')));
-  std::string at_limit = std::string(100, 'a') + "/" + std::string(159, 'b');  // 260 characters
+  std::string at_limit = std::string(100, 'a') + "/" + path_of_length(platform::kPathMax - 101, 'b');
   EXPECT_EQ(make_folder_path(at_limit.c_str()), 1);
   EXPECT_TRUE(exists(std::string(100, 'a')));
 

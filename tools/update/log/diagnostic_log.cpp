@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr std::size_t kTextBuffer = 1024;
-
 // One lock for all logs, created by the first log and destroyed by the last.
 boost::mutex* log_lock = nullptr;
 int live_logs = 0;
@@ -180,14 +178,14 @@ void compose_prefixed_text(char* out, std::size_t size, std::int64_t elapsed_mic
 
 void log_printf(const char* format, ...) {
   if (log_enabled == 0) return;
-  char message[kTextBuffer];
+  char message[kLogTextBuffer];
   va_list arguments;
   va_start(arguments, format);
   std::vsnprintf(message, sizeof message, format, arguments);
   va_end(arguments);
 
   DiagnosticLog& log = main_log();
-  char text[kTextBuffer];
+  char text[kLogTextBuffer];
   if (log.show_elapsed) {
     unsigned thread_id = platform::current_thread_id();
     compose_prefixed_text(text, sizeof text, elapsed_microseconds(log),

@@ -29,19 +29,25 @@ struct DiagnosticLog {
 
   // Stores the mode; Console opens the diagnostic console (once per process).
   void set_mode(LogMode new_mode);
-  // Keeps a path of at most 259 characters; a longer one is not kept (the
-  // path is emptied, so nothing is written).
+  // Keeps a path of at most platform::kPathMax - 1 characters; a longer one
+  // is not kept (the path is emptied, so nothing is written).
   void set_file_path(const char* path);
   void set_show_elapsed(bool on);
   void set_show_thread_id(bool on);
 
   LogClock clock;
-  char file_path[platform::kPathBuffer];
+  char file_path[platform::kPathMax];
   LogMode mode;
   bool show_elapsed;
   bool show_thread_id;
   boost::posix_time::ptime start_time;
 };
+
+// The size of the buffer a log text is composed in: a text holds at most
+// kLogTextBuffer - 1 characters, 1023 on Windows. Where paths are longer
+// (Linux) it is longer by as much, so that a line holds a whole path there
+// and as much besides as on Windows.
+constexpr std::size_t kLogTextBuffer = 1024 + (platform::kPathMax - platform::kPathBuffer);
 
 // While 0 (the start), log_printf writes nothing.
 void set_log_enabled(int on);
@@ -49,7 +55,7 @@ void set_log_enabled(int on);
 // The log all program code writes to, alive for the whole process.
 DiagnosticLog& main_log();
 
-// Formats one text (cut to 1023 characters) and writes it to main_log, with
+// Formats one text (cut to kLogTextBuffer - 1 characters) and writes it to main_log, with
 // the elapsed-time prefix while show_elapsed is set. Adds no line end; a text
 // that is cut keeps the line end its format ends with.
 void log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));

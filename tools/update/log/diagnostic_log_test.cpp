@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
 #include <stdexcept>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <string>
 
+#include "platform/platform.h"
 #include "platform/test_support.h"
+#include "testing/trees.h"
 
 namespace {
 
@@ -66,34 +69,39 @@ TEST_F(DiagnosticLogTest, MissingFolderDropsTheText) {
 }
 
 TEST_F(DiagnosticLogTest, APathThatDoesNotFitIsNotKeptAndNothingIsCreated) {
-  // Cut to 259 characters, the path would name another file, which the write
-  // would create.
-  std::string path = folder_ + std::string(300 - folder_.size(), 'p');
+  // Cut to platform::kPathMax - 1 characters (259 on Windows), the path would
+  // name another file in an existing folder, which the write would create.
+  std::string folder = folder_ + testing_trees::path_of_length(platform::kPathMax - 100 - folder_.size(), 'f') + "/";
+  std::filesystem::create_directories(folder);
+  std::string path = folder + std::string(140, 'p');
   main_log().set_file_path(path.c_str());
   EXPECT_STREQ(main_log().file_path, "");
   log_printf("dropped\n");
-  EXPECT_FALSE(test_support::exists(path.substr(0, 259)));
+  EXPECT_FALSE(test_support::exists(path.substr(0, platform::kPathMax - 1)));
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 
 TEST_F(DiagnosticLogTest, ACutTextKeepsTheLineEndOfItsFormat) {
-  std::string message(2000, 'm');
+  // 1023 characters on Windows; where paths are longer (Linux), longer by as much.
+  const std::size_t kLongest = kLogTextBuffer - 1;
+  std::string message(2 * kLogTextBuffer, 'm');
   std::string end = test_support::kTextLineEnd;
   log_printf("%s\n", message.c_str());
   log_printf("next\n");
-  EXPECT_EQ(read_file(log_path_), std::string(1022, 'm') + end + "next" + end);
+  EXPECT_EQ(read_file(log_path_), std::string(kLongest - 1, 'm') + end + "next" + end);
 
   test_support::remove_tree(log_path_);
   main_log().set_show_elapsed(true);
   log_printf("%s\n", message.c_str());
   std::string written = read_file(log_path_);
-  EXPECT_EQ(written.size(), 1022u + end.size());
-  EXPECT_EQ(written.substr(1021), "m" + end);
+  EXPECT_EQ(written.size(), kLongest - 1 + end.size());
+  EXPECT_EQ(written.substr(kLongest - 2), "m" + end);
 
   // A format without a line end gets none.
   test_support::remove_tree(log_path_);
   main_log().set_show_elapsed(false);
   log_printf("%s", message.c_str());
-  EXPECT_EQ(read_file(log_path_), std::string(1023, 'm'));
+  EXPECT_EQ(read_file(log_path_), std::string(kLongest, 'm'));
 }
 
 TEST(ElapsedPrefix, TruncatesHundredthsAndWidensMinutes) {

@@ -10,9 +10,21 @@
 
 namespace platform {
 
-// Every path the program composes lives in a buffer of this many bytes, so a
-// path holds at most kPathBuffer - 1 characters.
+// The Windows path buffer (MAX_PATH): what the Windows system calls and
+// answers (short paths, the Windows folder, WININIT.INI) fit in. Also the
+// size of a folder entry's name, which is shorter on both systems.
 constexpr std::size_t kPathBuffer = 260;
+
+// The longest path the system takes, as the size of a buffer for it: every
+// path the program composes or keeps fits in kPathMax bytes, so it holds at
+// most kPathMax - 1 characters, and one that does not fit is refused
+// (Failure::too_long), never cut. Windows: MAX_PATH (260), the limit of its
+// narrow calls; Linux: PATH_MAX (4096, platform_posix.cpp checks that it is).
+#ifdef _WIN32
+constexpr std::size_t kPathMax = kPathBuffer;
+#else
+constexpr std::size_t kPathMax = 4096;
+#endif
 
 // Why a primitive failed, in the few kinds the algorithms tell apart; code
 // keeps the system's own number (errno, GetLastError) for the reason text.
@@ -94,7 +106,7 @@ enum class EntryKind {
 // One entry of a folder search. points_to_folder: a link whose target is a
 // folder.
 struct FolderEntry {
-  char name[kPathBuffer];
+  char name[kPathBuffer];  // a name, not a path: Windows lists names in this size, Linux's are shorter (255)
   EntryKind kind;
   bool points_to_folder;
 };
@@ -103,9 +115,10 @@ struct FolderEntry {
 struct FolderSearch;
 
 // The longest folder path a search takes: Windows searches with the folder
-// path followed by the name prefix and "*.*" in one path buffer, and both
-// builds keep that limit so that they walk the same trees.
-constexpr std::size_t kSearchFolderMax = kPathBuffer - 4;
+// path followed by the name prefix and "*.*" in one path buffer, and the
+// POSIX build keeps the same rule against its own limit, so that both walk
+// trees alike up to their limits.
+constexpr std::size_t kSearchFolderMax = kPathMax - 4;
 
 // Opens the listing of the entries of folder (a path ending in a separator,
 // or empty for the current folder) whose names begin with prefix ("" for
@@ -325,10 +338,10 @@ bool shell_has_narrow_query(ShellLibrary* library);
 bool shell_has_wide_query(ShellLibrary* library);
 // The narrow query for a folder, with the system asked to create a missing
 // one when create is set: the call's result, 0 on success, the path in
-// buffer (kPathBuffer bytes).
+// buffer (kPathMax bytes).
 long shell_folder_path_narrow(ShellLibrary* library, UserFolder folder, bool create, char* buffer);
 // The wide query and, on success, wcstombs of the answer into buffer (at
-// most kPathBuffer - 1 bytes, terminated).
+// most kPathMax - 1 bytes, terminated).
 long shell_folder_path_wide(ShellLibrary* library, UserFolder folder, bool create, char* buffer);
 
 // Runs body(context) so that a C++ exception or a system fault (access

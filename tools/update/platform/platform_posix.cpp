@@ -23,6 +23,8 @@
 
 namespace platform {
 
+static_assert(kPathMax == PATH_MAX, "platform.h's path limit is the system's");
+
 namespace {
 
 Failure failure_of(int error) {
@@ -246,8 +248,7 @@ Status create_folder(const char* path) { return status_of(mkdir(path, 0777) == 0
 struct FolderSearch {
   DIR* folder;
   dev_t device;  // the searched folder's file system
-  char folder_path[kPathBuffer + 1];  // ends in "/", or is empty for the current folder
-  char prefix[kPathBuffer];
+  std::string prefix;  // the names listed begin with it
 };
 
 namespace {
@@ -283,7 +284,8 @@ void fill_kind(FolderSearch* search, const struct dirent* d, FolderEntry* entry)
 // readdir tells its end from a failure only by errno, which it leaves alone at
 // the end: so errno is cleared before each call.
 bool next_match(FolderSearch* search, FolderEntry* entry, Status* why) {
-  std::size_t prefix_length = std::strlen(search->prefix);
+  const char* prefix = search->prefix.c_str();
+  std::size_t prefix_length = search->prefix.size();
   for (;;) {
     errno = 0;
     struct dirent* d = readdir(search->folder);
@@ -291,7 +293,7 @@ bool next_match(FolderSearch* search, FolderEntry* entry, Status* why) {
       *why = errno == 0 ? kOk : last_error();
       return false;
     }
-    if (std::strncmp(d->d_name, search->prefix, prefix_length) != 0) continue;
+    if (std::strncmp(d->d_name, prefix, prefix_length) != 0) continue;
     if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
     std::size_t name_length = std::strlen(d->d_name);
     if (name_length >= sizeof entry->name) {
@@ -327,8 +329,7 @@ FolderSearch* open_folder(const char* folder, const char* prefix, Status* why) {
   FolderSearch* search = new FolderSearch();
   search->folder = listing;
   search->device = status.st_dev;
-  std::memcpy(search->folder_path, folder, folder_length + 1);
-  std::memcpy(search->prefix, prefix, prefix_length + 1);
+  search->prefix = prefix;
   *why = kOk;
   return search;
 }
@@ -398,7 +399,7 @@ Status delete_file(const char* path) {
 }
 
 Status remove_folder(const char* path) {
-  char plain[kPathBuffer + 1];
+  char plain[kPathMax + 1];
   if (!without_trailing_slash(path, plain, sizeof plain)) return too_long();
   struct stat status;
   if (lstat(plain, &status) != 0) return last_error();
@@ -411,7 +412,7 @@ Status remove_folder(const char* path) {
 }
 
 Status remove_link(const char* path) {
-  char plain[kPathBuffer + 1];
+  char plain[kPathMax + 1];
   if (!without_trailing_slash(path, plain, sizeof plain)) return too_long();
   return status_of(unlink(plain) == 0);
 }

@@ -91,7 +91,7 @@ long shell_folder_path_narrow(ShellLibrary* library, UserFolder folder, bool cre
   buffer[0] = '\0';
   if (!library) return 1;
   std::string path = user_folder(folder);
-  if (path.empty() || path.size() >= kPathBuffer) return 1;
+  if (path.empty() || path.size() >= kPathMax) return 1;
   struct stat status;
   if (stat(path.c_str(), &status) != 0) {
     if (!create || mkdir(path.c_str(), 0777) != 0) return 1;

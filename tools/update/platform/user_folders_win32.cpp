@@ -61,8 +61,8 @@ long shell_folder_path_wide(ShellLibrary* library, UserFolder folder, bool creat
   std::memset(wide, 0, sizeof wide);
   HRESULT result = query(nullptr, folder_id(folder, create), nullptr, 0, wide);
   if (result != 0) return result;
-  if (std::wcstombs(buffer, wide, kPathBuffer - 1) == static_cast<std::size_t>(-1)) buffer[0] = '\0';
-  buffer[kPathBuffer - 1] = '\0';
+  if (std::wcstombs(buffer, wide, kPathMax - 1) == static_cast<std::size_t>(-1)) buffer[0] = '\0';
+  buffer[kPathMax - 1] = '\0';
   return result;
 }
 

@@ -26,6 +26,7 @@ using test_support::exists;
 using test_support::read_file;
 using test_support::write_file;
 using testing_trees::make_tree;
+using testing_trees::path_of_length;
 using testing_trees::snapshot;
 using testing_trees::Tree;
 using testing_logs::Lines;
@@ -382,11 +383,13 @@ TEST_F(ReplacementPassTest, AnApplicationFolderThatIsAFileTakesNothingFromTheRel
 
 TEST_F(ReplacementPassTest, AFailedFolderCopyPutsTheOldFolderBackAndKeepsTheReleaseWhole) {
   // The application folder's path is so long that one new file's path does
-  // not fit there, while it fits in the release: that copy fails part way.
-  std::string long_app = root_ + std::string(150 - root_.size(), 'a') + "/";
-  std::string long_name(259 - (long_app.size() + 8), 'n');  // fits below "plugins/" exactly
+  // not fit there (past platform::kPathMax - 1 characters: 259 on Windows,
+  // 4095 on Linux), while it fits in the release: that copy fails part way.
+  const std::size_t kLimit = platform::kPathMax - 1;
+  std::string long_app = root_ + path_of_length(kLimit - 109 - root_.size(), 'a') + "/";
+  std::string long_name(kLimit - (long_app.size() + 8), 'n');  // fits below "plugins/" exactly
   std::string too_long_name = long_name + "xyz";
-  ASSERT_LT(release_.size() + 8 + too_long_name.size(), 259u);
+  ASSERT_LT(release_.size() + 8 + too_long_name.size(), kLimit);
   // Copied, not moved: one rename would take the long path along.
   write_config("plugins;", long_app, temp_on_other_file_system());
   make_tree(long_app, {{"plugins/old.plg", "old 1"}, {"plugins/ok.plg", "ok 1"}});
@@ -402,6 +405,35 @@ TEST_F(ReplacementPassTest, AFailedFolderCopyPutsTheOldFolderBackAndKeepsTheRele
     EXPECT_EQ(snapshot(release_), release);
     EXPECT_TRUE(LinesMatch(log_lines(), {"Copy folder failed: " + release_ + "plugins/ (*)"}));
   }
+}
+
+// Linux takes paths as long as its system does (platform::kPathMax, 4096
+// bytes): an application folder of 300 characters takes a new folder from
+// another file system whose deepest file lies 350 characters below it (a
+// node_modules tree), through updateStage/ and with the old one moved into
+// updateTemp/. A name whose path in the application would pass the limit is
+// refused with its line, and its new version stays in the release.
+TEST_F(ReplacementPassTest, PathsUpToTheSystemLimitAreReplacedAndLongerOnesRefused) {
+  if (platform::kPathMax < 1000) GTEST_SKIP() << "this build's paths hold 259 characters";
+  if (temp_on_other_file_system() == root_ + "tmp/") GTEST_SKIP() << "no second file system here";
+  app_ = root_ + path_of_length(300 - root_.size(), 'a') + "/";
+  const std::string deepest = "node_modules/" + path_of_length(330, 'm') + "/main.js";
+  const std::string past = "lib/" + path_of_length(platform::kPathMax - 4 - app_.size(), 'l') + ".so";
+  ASSERT_GT(app_.size() + past.size(), platform::kPathMax - 1);
+  ASSERT_LT(release_.size() + past.size(), platform::kPathMax - 1);
+  make_tree(app_, {{"node_modules/old.js", "old"}});
+  make_tree(release_, {{deepest, "deep"}, {past, "past"}});
+  write_config("node_modules;" + past + ";");
+
+  EXPECT_EQ(run(), 1);
+  EXPECT_EQ(log_lines(), (Lines{"Copy folder: " + release_ + "node_modules/",
+                                "Backup failed, not replaced: " + app_ + past + " (" +
+                                    platform::describe(platform::too_long()) + ")"}));
+  EXPECT_EQ(read_file(app_ + deepest), "deep");
+  EXPECT_EQ(snapshot(app_ + "updateTemp/"), (Tree{{"node_modules", "/"}, {"node_modules/old.js", "old"}}));
+  EXPECT_EQ(read_file(release_ + past), "past");
+  EXPECT_FALSE(exists(app_ + "lib"));
+  EXPECT_FALSE(exists(app_ + "updateStage"));
 }
 
 TEST_F(ReplacementPassTest, FromAnotherFileSystemEveryNewVersionIsMadeWholeBesideTheApplicationFirst) {
@@ -562,10 +594,12 @@ TEST_F(ReplacementPassTest, ABackupFolderThatCannotBeEmptiedIsLogged) {
 // updateTemp/, 11 characters longer: the next run empties the backup folder
 // all the same, and replaces the folder again.
 TEST_F(ReplacementPassTest, ABackupDeeperThanAPathHoldsIsEmptiedByTheNextRun) {
+  // 255 characters on Windows, 4091 on Linux.
+  const std::size_t kDeepest = platform::kPathMax - 5;
   std::string deep = "plugins/";
-  while (app_.size() + deep.size() + 31 < 255) deep += std::string(30, 'd') + "/";
-  deep += std::string(255 - app_.size() - deep.size(), 'f');
-  ASSERT_EQ(app_.size() + deep.size(), 255u);
+  while (app_.size() + deep.size() + 31 < kDeepest) deep += std::string(30, 'd') + "/";
+  deep += std::string(kDeepest - app_.size() - deep.size(), 'f');
+  ASSERT_EQ(app_.size() + deep.size(), kDeepest);
   make_tree(app_, {{deep, "old"}});
   write_config("plugins;");
   for (const char* version : {"new", "newer"}) {

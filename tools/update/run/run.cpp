@@ -15,7 +15,7 @@ namespace {
 void start_log(const std::string& data_root, const std::string& run_parameter) {
   std::string log_path = log_file_path(data_root);
   // A path that does not fit would be cut and name another file: no log.
-  if (log_path.size() >= platform::kPathBuffer || !path_exists(log_path.c_str())) return;
+  if (log_path.size() >= platform::kPathMax || !path_exists(log_path.c_str())) return;
   set_log_enabled(1);
   main_log().set_mode(LogMode::File);
   main_log().set_file_path(log_path.c_str());

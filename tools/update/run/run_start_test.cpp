@@ -6,7 +6,9 @@
 #include <regex>
 #include <string>
 
+#include "platform/platform.h"
 #include "platform/test_support.h"
+#include "testing/trees.h"
 
 namespace {
 
@@ -97,8 +99,10 @@ TEST_F(RunStartTest, NoParameterEndsWithExitCodeZero) {
 
 TEST_F(RunStartTest, ALogPathThatDoesNotFitCreatesNoFile) {
   // The configuration's folder fits, but the log file's path below it would
-  // not: cut short, it would name a file beside the configuration.
-  std::string data_root = folder_ + std::string(255 - folder_.size(), 'd') + "/";
+  // not: cut short, it would name a file beside the configuration. Paths hold
+  // platform::kPathMax - 1 characters (259 on Windows, 4095 on Linux).
+  std::string data_root =
+      folder_ + testing_trees::path_of_length(platform::kPathMax - 5 - folder_.size(), 'd') + "/";
   std::filesystem::create_directories(data_root);
   EXPECT_EQ(test_support::run_corvane(data_root + "c.xml"), 1);
   EXPECT_TRUE(std::filesystem::is_empty(data_root));

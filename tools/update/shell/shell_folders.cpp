@@ -25,7 +25,7 @@ std::string folder_path(platform::ShellLibrary* library, platform::UserFolder fo
   bool has_narrow = platform::shell_has_narrow_query(library);
   bool has_wide = platform::shell_has_wide_query(library);
   if (!has_narrow) return std::string();
-  char buffer[platform::kPathBuffer] = {};
+  char buffer[platform::kPathMax] = {};
   if (platform::shell_folder_path_narrow(library, folder, create, buffer) != 0) return std::string();
   if (is_folder(buffer) == 1) return buffer;
   // The narrow answer names no folder, as when its characters do not exist in

@@ -49,4 +49,11 @@ Tree snapshot(const std::string& folder) {
   return tree;
 }
 
+std::string path_of_length(std::size_t length, char fill) {
+  constexpr std::size_t kLongestName = 255;
+  std::string path;
+  for (; length > kLongestName; length -= kLongestName) path += std::string(kLongestName - 1, fill) + "/";
+  return path + std::string(length, fill);
+}
+
 }  // namespace testing_trees

@@ -19,4 +19,10 @@ void make_tree(const std::string& folder, const Tree& tree);
 // "|", and is never read.
 Tree snapshot(const std::string& folder);
 
+// A relative path of exactly length characters: steps of fill joined by "/",
+// none longer than a name may be (255 characters), so that a test can reach
+// the path limit of its build (platform::kPathMax). Up to 255 characters it
+// is one name.
+std::string path_of_length(std::size_t length, char fill);
+
 }  // namespace testing_trees
