@@ -20,8 +20,12 @@ An update:
      with --per-file every file of the archive as its own name (for a release
      that holds only the files that changed);
   4. waits for the application's process to exit (--wait-pid);
-  5. starts Corvane and counts the outcome lines of its log: exactly one for
-     every listed name; a name without one counts as not replaced;
+  5. starts Corvane and counts the outcome lines of its log, whole lines
+     only: exactly one for every listed name; a name without one counts as
+     not replaced, and so does a name whose line says "replaced now" while
+     the application holds another version than the one unpacked (each
+     file's SHA-256, each link's target, each folder's tree of names, taken
+     before Corvane ran);
   6. moves into APP/updateTemp/ every top-level name of the release that the
      application holds (known from the record of the last update, or from
      --manifest) that the new release lacks, so that a rollback brings it
@@ -72,12 +76,13 @@ these names):
                     the start of every run. They are merged back after the
                     run, the older version of a name winning.
 
-Exit code: 0 every name replaced now; 3 every name replaced, some at the next
-restart of the system (keep WORK until then); 2 something not replaced, or
-not known to be (WORK is kept: the new versions wait there; run the same
-command again); 1 refused before anything changed (arguments, archive,
-checksum, the application still running, nothing to roll back): everything
-the updater made is removed again.
+Exit code: 0 every name replaced now (each checked against the version
+unpacked); 3 every name replaced, some at the next restart of the system
+(keep WORK until then); 2 something not replaced, or not known to be (WORK
+is kept: the new versions wait there; run the same command again); 1
+refused before anything changed (arguments, archive, checksum, the
+application still running, nothing to roll back): everything the updater
+made is removed again.
 
 Python 3.6 or later, standard library only.
 """
@@ -223,12 +228,25 @@ def match_path(rest, paths):
     return None
 
 
-def read_outcome(lines, names, source_folder, app_folder):
-    """Counts the outcome lines of LINES (one run's log) for NAMES, the listed
+def whole_lines(text):
+    """The lines of TEXT (a log) that end with a line end, without it (a CR
+    before the LF is dropped too), and the rest after the last line end: a
+    line cut short there may hold only the start of its path, which can read
+    as another name's whole path, so it is no line."""
+    lines = text.split("\n")
+    return [line[:-1] if line.endswith("\r") else line for line in lines[:-1]], lines[-1]
+
+
+def read_outcome(text, names, source_folder, app_folder):
+    """Counts the outcome lines of TEXT (one run's log) for NAMES, the listed
     names that the release holds. A name gets its outcome from exactly one
-    line that begins with an outcome's text and that name's exact path; with
-    none or several (a cut or glued line, say) it counts as not replaced."""
+    whole line (ended by its line end) that begins with an outcome's text and
+    that name's exact path; with none or several (a cut or glued line, say)
+    it counts as not replaced."""
     outcome = Outcome()
+    lines, cut = whole_lines(text)
+    if cut.strip():
+        outcome.reports.append("the log's last line has no line end, so it may be cut and is not read: " + cut)
     paths = {"source": {}, "target": {}, "name": {}}
     for name in names:
         paths["source"][source_folder + name] = name
@@ -558,6 +576,82 @@ def file_sha256(stream):
 
 
 # ---------------------------------------------------------------------------
+# What stands at a name
+
+
+def version_of(path):
+    """What stands at PATH, to tell whether two entries are the same version:
+    relative path ("" for PATH itself) -> ("file", its SHA-256), ("link",
+    its target), ("folder",) or ("other", its kind), for PATH and everything
+    below it (a link is not followed). Empty when nothing stands there. An
+    entry that cannot be read raises OSError."""
+    version = {}
+    if not os.path.lexists(path):
+        return version
+    waiting = [(path, "")]
+    while waiting:
+        full, relative = waiting.pop()
+        mode = os.lstat(full).st_mode
+        if stat.S_ISLNK(mode):
+            version[relative] = ("link", os.readlink(full))
+        elif stat.S_ISDIR(mode):
+            version[relative] = ("folder",)
+            waiting += [(os.path.join(full, name), relative + "/" + name if relative else name)
+                        for name in os.listdir(full)]
+        elif stat.S_ISREG(mode):
+            with open(full, "rb") as f:
+                version[relative] = ("file", file_sha256(f))
+        else:
+            version[relative] = ("other", stat.S_IFMT(mode))
+    return version
+
+
+def release_versions(folder, names):
+    """The version of each of NAMES in the unpacked release FOLDER, taken
+    before Corvane runs; for a name that cannot be read, why (a text)."""
+    versions = {}
+    for name in names:
+        try:
+            versions[name] = version_of(folder + name)
+        except OSError as error:
+            versions[name] = str(error)
+    return versions
+
+
+def check_replaced(outcome, expected, app):
+    """Keeps a name "replaced now" only when the application holds the
+    release's version of it (EXPECTED, from release_versions). A log line
+    can say more than was done (a log written by another program, a run
+    that went wrong after its line), and something may change the name
+    after the run: such a name counts as not replaced, with a line that says
+    why."""
+    for name in list(outcome.now):
+        problem = version_problem(app + name, expected.get(name), name)
+        if problem:
+            outcome.now.remove(name)
+            outcome.not_replaced.append(name)
+            outcome.reports.append("%s: the log says replaced now, but %s; counted as not replaced" % (name, problem))
+
+
+def version_problem(path, wanted, name):
+    """Why what stands at PATH is not WANTED, the release's version of NAME;
+    None when it is."""
+    if not isinstance(wanted, dict):
+        return "its version in the release could not be read before the run (%s)" % wanted
+    try:
+        found = version_of(path)
+    except OSError as error:
+        return "it cannot be read in the application (%s)" % error
+    if not found:
+        return "nothing stands at that name in the application"
+    different = sorted(entry for entry in set(found) | set(wanted) if found.get(entry) != wanted.get(entry))
+    if different:
+        return "the application holds another version than the release's (it differs at %s)" % (
+            name + "/" + different[0] if different[0] else name)
+    return None
+
+
+# ---------------------------------------------------------------------------
 # Folders and entries
 
 
@@ -792,8 +886,8 @@ def corvane_command(corvane, config_path, windows):
 
 def run_corvane(target, app, work, names, version):
     """Writes the configuration, switches the log on, flushes the work folder
-    (the release among it) to the disk, runs Corvane on NAMES and returns the
-    lines its log gained."""
+    (the release among it) to the disk, runs Corvane on NAMES and returns
+    what its log gained, as bytes and as text."""
     config_path = work.path + "update_config.xml"
     command = target.command(target.path(config_path))
     work.make(config_path)
@@ -817,7 +911,7 @@ def run_corvane(target, app, work, names, version):
     with open(log_path, "rb") as log:
         log.seek(log_start)
         data = log.read()
-    return data, [line.rstrip("\r") for line in data.decode(target.encoding, "replace").split("\n")]
+    return data, data.decode(target.encoding, "replace")
 
 
 # ---------------------------------------------------------------------------
@@ -1149,13 +1243,15 @@ class Attempt:
     work_precious whether the work folder holds the only copy of something
                   even when Corvane changed nothing (an unfinished rollback's
                   release: old versions not yet put back)
+    versions      the release's version of each name (release_versions),
+                  taken when it was unpacked; None: taken just before the run
     """
 
     def __init__(self, kind, release, names, previous, to_remove=(), set_aside=True, undo=None,
-                 work_precious=False, extra=None):
+                 work_precious=False, extra=None, versions=None):
         self.kind, self.release, self.names, self.previous = kind, release, names, previous
         self.to_remove, self.set_aside, self.undo = list(to_remove), set_aside, undo
-        self.work_precious, self.extra = work_precious, extra or {}
+        self.work_precious, self.extra, self.versions = work_precious, extra or {}, versions
 
     def is_retry(self):
         return self.previous is not None and self.previous.get("release") == self.release
@@ -1179,7 +1275,7 @@ def record_of(attempt, app, work, present):
         "in_backup": in_app, "added": new_entries(app, [name for name in present if name not in in_app_set]),
         "to_remove": attempt.to_remove, "removed": [], "restart": False, "kept": None,
     }
-    record["leftovers"], record["given"], record["waiting"] = carried_work_folders(attempt.previous, work.path)
+    record.update(carried_work_folders(attempt.previous, work.path))
     record.update(attempt.extra)
     if attempt.is_retry():
         previous = attempt.previous
@@ -1200,24 +1296,28 @@ def carried_work_folders(previous, work_path):
     the record's leftovers and the earlier run's own work folder. They hold
     copies of an archive's entries or an emptied backup, and go once this run
     has changed something; of a folder given with --work (GIVEN) only what
-    the updater put there goes. Those that may hold a file queued for the
-    restart (WAITING) stay until nothing waits in them. (leftovers, given,
-    waiting)."""
+    the updater put there goes, and the folder itself when the updater made
+    it (GIVEN_MADE) and it is then empty. Those that may hold a file queued
+    for the restart (WAITING) stay until nothing waits in them. The record's
+    keys of these lists, with their folders."""
+    carried = {"leftovers": [], "given": [], "given_made": [], "waiting": []}
     if previous is None:
-        return [], [], []
-    leftovers = list(previous.get("leftovers", []))
-    given = list(previous.get("given", []))
-    waiting = list(previous.get("waiting", []))
+        return carried
+    for key in carried:
+        carried[key] = list(previous.get(key, []))
     work = previous.get("work")
     if work:
-        leftovers = union(leftovers, [work])
+        carried["leftovers"] = union(carried["leftovers"], [work])
         if not previous.get("work_chosen"):
-            given = union(given, [work])
+            carried["given"] = union(carried["given"], [work])
+            if previous.get("work_made"):
+                carried["given_made"] = union(carried["given_made"], [work])
         if previous.get("restart"):
-            waiting = union(waiting, [work])
-    leftovers = [folder for folder in leftovers if folder != work_path]
-    return (leftovers, [folder for folder in given if folder in leftovers],
-            [folder for folder in waiting if folder in leftovers])
+            carried["waiting"] = union(carried["waiting"], [work])
+    carried["leftovers"] = [folder for folder in carried["leftovers"] if folder != work_path]
+    for key in ("given", "given_made", "waiting"):
+        carried[key] = [folder for folder in carried[key] if folder in carried["leftovers"]]
+    return carried
 
 
 def holds_files(folder):
@@ -1241,15 +1341,15 @@ def remove_leftovers(record):
             continue
         try:
             if folder in given:
-                clear_work_folder(folder, False)
+                clear_work_folder(folder, folder in record.get("given_made", []))
             elif os.path.lexists(folder.rstrip("/")):
                 remove_entry(folder)
         except OSError as error:
             print("corvane-update: could not remove %s: %s" % (folder, error), file=sys.stderr)
             kept.append(folder)
     record["leftovers"] = kept
-    record["given"] = [folder for folder in given if folder in kept]
-    record["waiting"] = [folder for folder in record.get("waiting", []) if folder in kept]
+    for key in ("given", "given_made", "waiting"):
+        record[key] = [folder for folder in record.get(key, []) if folder in kept]
 
 
 def run_attempt(attempt, app, work, target, records, version=""):
@@ -1276,16 +1376,19 @@ def run_attempt(attempt, app, work, target, records, version=""):
         work.keep = attempt.work_precious
         records.write(attempt.previous)
 
+    # What a name must hold once it is replaced, to check the log's word.
+    versions = attempt.versions if attempt.versions is not None else release_versions(work.unzip, present)
     try:
         records.write(record)
-        data, lines = run_corvane(target, app, work, present, version)
+        data, text = run_corvane(target, app, work, present, version)
     except (OSError, UnicodeError, Refused) as error:
         changed_nothing()
         raise Refused("Corvane could not be started: %s" % error)
-    outcome = read_outcome(lines, present, target.path(work.unzip), target.path(app))
+    outcome = read_outcome(text, present, target.path(work.unzip), target.path(app))
     if outcome.whole_run:
         changed_nothing()
         return outcome, None, [], data
+    check_replaced(outcome, versions, app)
 
     if record["kept"] == "older":
         records.merge_kept(record)
@@ -1454,6 +1557,7 @@ def update(args):
                 work = work_folder(args.work, app, previous, digest, target.windows)
                 work.make(work.unzip, folder=True)
                 unpack(archive, entries, work.unzip)
+                versions = release_versions(work.unzip, names)
                 wait_for_application(args, "update")
                 previous = records.settle(previous)
                 retry = previous is not None and previous.get("release") == digest
@@ -1469,7 +1573,8 @@ def update(args):
                 dropped = dropped_entries(app, previous, None if args.per_file else before, names, target.windows)
                 attempt = Attempt("update", digest, names, previous, to_remove=dropped,
                                   extra={"archive": os.path.abspath(args.paths[0]), "per_file": args.per_file,
-                                         "release_names": after, "prior_release_names": before})
+                                         "release_names": after, "prior_release_names": before},
+                                  versions=versions)
                 outcome, record, notes, data = run_attempt(attempt, app, work, target, records, args.version)
                 return conclude("update", attempt.is_retry(), outcome, record, notes, data, work, records, target)
             except BaseException as error:
@@ -1538,14 +1643,14 @@ def new_rollback(args, app, records, record, windows):
         previous.pop("previous", None)
         # Recorded before the backup moves, so that a run cut short in between
         # still knows where it went.
-        leftovers, given, waiting = carried_work_folders(record, work.path)
+        carried = carried_work_folders(record, work.path)
         # The application goes back to the release it held before that update.
         extra = {"previous": previous, "release_names": base.get("prior_release_names"),
                  "prior_release_names": held_names(base)}
         records.write(dict({"format": 1, "kind": "rollback", "release": release, "state": "running",
                             "work": work.path, "work_made": work.made, "work_chosen": work.chosen, "names": names,
-                            "in_backup": [], "added": [], "to_remove": to_remove, "kept": None,
-                            "leftovers": leftovers, "given": given, "waiting": waiting}, **extra))
+                            "in_backup": [], "added": [], "to_remove": to_remove, "kept": None},
+                           **carried, **extra))
         if os.path.lexists(records.backup):
             os.rename(records.backup, work.unzip)
             work.keep = True

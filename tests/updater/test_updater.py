@@ -768,6 +768,14 @@ class RetryTest(Fixture):
         self.assertEqual(os.listdir(work), ["mine.txt"])
         self.assertEqual(self.beside(), [])
 
+        # A given folder that the updater made goes whole then.
+        made = os.path.join(self.temp, "made")
+        self.make_immutable(os.path.join(self.app, "myapp"))
+        self.assertExit(self.updater(self.zip("r17.zip", [("myapp", "app 1.7")]), self.app, "--work", made), 2)
+        self.release_immutable(os.path.join(self.app, "myapp"))
+        self.assertExit(self.updater(self.zip("r18.zip", [("myapp", "app 1.8")]), self.app), 0)
+        self.assertEqual(sorted(os.listdir(self.temp)), ["work"])
+
     def test_a_name_without_its_own_outcome_line_counts_as_not_replaced(self):
         """A name whose log line is cut (longer than the log's line limit): the
         run is not known to be complete, so the work folder stays."""
@@ -810,11 +818,11 @@ class LogReadingTest(unittest.TestCase):
 
     NAMES = ["a", "b (x)", "plugins"]
 
-    def outcome(self, texts, ran=True):
+    def outcome(self, texts, ran=True, line_end="\n", last_line_end="\n"):
         lines = ["", "", "Corvane (2026/12/10  09:05:01)", ""]
         lines += [" 0m 00.00s: Run param is: /w/update_config.xml"] if ran else []
         lines += [text if text.startswith(" ") else " 0m 00.01s: " + text for text in texts]
-        return corvane_update.read_outcome(lines, self.NAMES, "/w/unzipTemp/", "/a/")
+        return corvane_update.read_outcome(line_end.join(lines) + last_line_end, self.NAMES, "/w/unzipTemp/", "/a/")
 
     def test_each_name_takes_the_one_line_that_begins_with_its_exact_path(self):
         all_now = ["Copy file: /w/unzipTemp/a", "Copy file: /w/unzipTemp/b (x)", "Copy folder: /w/unzipTemp/plugins/"]
@@ -851,6 +859,29 @@ class LogReadingTest(unittest.TestCase):
                                  (now, restart, not_replaced))
                 self.assertEqual(outcome.code(), code)
 
+    def test_only_a_line_ended_by_its_line_end_counts(self):
+        """A log that ends in a cut line: "Copy folder: .../plugins/" cut
+        before its "/" still reads as the name's whole path, so only a line
+        that its line end closes is read."""
+        all_now = ["Copy file: /w/unzipTemp/a", "Copy file: /w/unzipTemp/b (x)", "Copy folder: /w/unzipTemp/plugins"]
+        cases = [  # (line end, what follows the last line, names replaced now)
+            ("\n", "\n", ["a", "b (x)", "plugins"]),
+            ("\r\n", "\r\n", ["a", "b (x)", "plugins"]),
+            ("\n", "", ["a", "b (x)"]),
+            ("\r\n", "\r", ["a", "b (x)"]),
+        ]
+        for line_end, last, now in cases:
+            with self.subTest(line_end=line_end, last=last):
+                outcome = self.outcome(all_now, line_end=line_end, last_line_end=last)
+                self.assertEqual(outcome.now, now)
+                if last.endswith("\n"):
+                    self.assertEqual(outcome.code(), 0)
+                else:
+                    self.assertEqual(outcome.not_replaced, ["plugins"])
+                    self.assertEqual(outcome.code(), 2)
+                    self.assertTrue(any("last line has no line end" in line for line in outcome.reports),
+                                    outcome.reports)
+
     def test_a_run_that_changed_nothing_or_wrote_no_log_is_not_a_success(self):
         cases = [
             (["Load config file failed."], True),
@@ -879,6 +910,75 @@ with open(work + "updateLog/update.log", "a") as log:
         log.write(" 0m 00.00s: Copy file failed: %sunzipTemp/%s (a link, which this system cannot copy, move or "
                   "delete as itself)\\n" % (work, name))
 """
+
+
+# Stands in for a Corvane whose log says more than it did: a "Copy ..." line
+# for every listed name, while it replaces only the names of REPLACED and
+# only moves the old version of TAKEN into the backup.
+LYING_CORVANE = """#!/usr/bin/env python3
+import os, re, sys
+REPLACED, TAKEN = %r, %r
+config = open(sys.argv[1]).read()
+app = re.search(r'orbiq_app_path="([^"]*)"', config).group(1)
+work = re.search(r'update_temp_path="([^"]*)"', config).group(1)
+names = re.search(r'file_names="([^"]*)"', config).group(1).split(";")[:-1]
+with open(work + "updateLog/update.log", "a") as log:
+    log.write(" 0m 00.00s: Run param is: %%s\\n" %% sys.argv[1])
+    for name in names:
+        source = work + "unzipTemp/" + name
+        folder = os.path.isdir(source)
+        if name in REPLACED or name in TAKEN:
+            os.makedirs(app + "updateTemp", exist_ok=True)
+            os.rename(app + name, app + "updateTemp/" + name)
+        if name in REPLACED:
+            os.rename(source, app + name)
+        log.write(" 0m 00.00s: Copy %%s: %%s%%s\\n" %% ("folder" if folder else "file", source, "/" if folder else ""))
+"""
+
+
+class CheckedOutcomeTest(Fixture):
+    """A name counts as replaced now only when the application holds the
+    version that the updater unpacked, whatever the log says."""
+
+    INSTALLED = {"a": "a 1.0", "b": "b 1.0", "run": ("link", "a"), "plugins/p.so": "p 1.0"}
+    RELEASE = [("a", "a 2.0"), ("b", "b 2.0"), ("run", ("link", "b")), ("plugins/p.so", "p 2.0"),
+               ("plugins/sub/", None)]
+
+    def test_a_log_that_says_more_than_was_done_is_not_believed(self):
+        install(self.app, self.INSTALLED)
+        stand_in = os.path.join(self.dir, "corvane")
+        self.own.add("corvane")
+        write(stand_in, LYING_CORVANE % (["b", "plugins"], ["run"]), 0o755)
+        result = self.updater(self.zip("r.zip", self.RELEASE), self.app, corvane=stand_in)
+        self.assertExit(result, 2)
+        self.assertIn("2 replaced now, 0 at the restart, 2 not replaced", result.stdout)
+        self.assertIn("a: the log says replaced now, but the application holds another version than the "
+                      "release's (it differs at a); counted as not replaced", result.stdout)
+        self.assertIn("run: the log says replaced now, but nothing stands at that name in the application",
+                      result.stdout)
+        self.assertEqual(read(os.path.join(self.app, "a")), "a 1.0")
+        self.assertEqual(len(self.work_folders()), 1, "the work folder stays, as after every failure")
+
+    def test_a_name_changed_after_the_real_programs_run_is_not_replaced(self):
+        """Corvane replaces every name and logs it truly; then something
+        changes a file's content, a link's target and a folder's tree."""
+        install(self.app, self.INSTALLED)
+        app = self.app + "/"
+        changer = os.path.join(self.dir, "corvane-then-change")
+        self.own.add("corvane-then-change")
+        write(changer, '#!/bin/sh\n"%s" "$@"\nstatus=$?\necho changed > "%sa"\nln -sfn a "%srun"\n'
+                       'rmdir "%splugins/sub"\nexit $status\n' % (CORVANE, app, app, app), 0o755)
+        result = self.updater(self.zip("r.zip", self.RELEASE), self.app, corvane=changer)
+        self.assertExit(result, 2)
+        self.assertIn("1 replaced now, 0 at the restart, 3 not replaced", result.stdout)
+        for name, where in (("a", "a"), ("run", "run"), ("plugins", "plugins/sub")):
+            self.assertIn("%s: the log says replaced now, but the application holds another version than the "
+                          "release's (it differs at %s)" % (name, where), result.stdout)
+        self.assertEqual(read(app + "b"), "b 2.0")
+        log = read(app + "updateTemp.log")
+        self.assertIn("Copy file: %sunzipTemp/a\n" % re.search(r"update_temp_path : (.*)\n", log).group(1), log,
+                      "the real program's log says a was replaced")
+        self.assertIn("exit code 2", log)
 
 
 class LinksAndTheWindowsProgramTest(Fixture):
@@ -954,10 +1054,9 @@ class WindowsTest(Fixture):
         self.assertEqual(result.returncode, 1, "corvane.exe had a path: " + result.stderr)
         self.assertEqual(read(app + "core.dll"), "core 1.1")
         with open(work + "updateLog/update.log", newline="") as log:
-            lines = log.read().split("\n")
-        self.assertTrue(all(line.endswith("\r") for line in lines[:-1]), "CR LF line ends")
-        outcome = corvane_update.read_outcome([line.rstrip("\r") for line in lines], names,
-                                              "Z:" + work + "unzipTemp/", "Z:" + app)
+            text = log.read()
+        self.assertTrue(all(line.endswith("\r") for line in text.split("\n")[:-1]), "CR LF line ends")
+        outcome = corvane_update.read_outcome(text, names, "Z:" + work + "unzipTemp/", "Z:" + app)
         self.assertEqual((outcome.now, outcome.restart, outcome.not_replaced), (["core.dll"], ["myapp.exe"], []))
         self.assertEqual(outcome.code(), 3)
         # The restart carries out the queued moves now, while their paths
@@ -996,6 +1095,69 @@ class WindowsTest(Fixture):
         self.assertExit(result, 0)
         self.assertEqual(snapshot(self.app), old)
         self.assertEqual(self.beside(), [])
+
+    def test_a_work_folder_waits_for_the_restart_and_is_emptied_after_it(self):
+        """An update whose program file is in use (held open by a Windows
+        program) replaces it at the restart: the given work folder, made by
+        the updater, keeps its new version until then. After the restart the
+        rollback puts the old versions back, and the work folder, where
+        nothing waits any more, is gone."""
+        win32 = os.path.join(BUILD, "win32")
+        exe = os.path.join(win32, "corvane.exe")
+        install(self.app, {"myapp.exe": "app 1.0", "core.dll": "core 1.0", "plugins/a.dll": "a 1.0"})
+        old = snapshot(self.app)
+        app = self.app + "/"
+        work = os.path.join(self.temp, "work") + "/"
+        # The holder runs "pause", which ends at a line on its input.
+        holder = subprocess.Popen([os.path.join(ROOT, "cmake", "wine-run"), win32 + "/hold_and_run.exe", "--hold",
+                                   "Z:" + app + "myapp.exe", "--", "cmd", "/c", "pause"],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        restarted = []
+
+        def release_and_restart():
+            if holder.poll() is None:
+                holder.stdin.write(b"\r\n")
+                holder.stdin.close()
+                try:
+                    holder.wait(timeout=120)
+                except subprocess.TimeoutExpired:
+                    holder.kill()
+                    holder.wait()
+            holder.stdout.close()
+            if not restarted:
+                # The queued moves are carried out while their paths exist, so
+                # that none stays pending in the shared prefix.
+                subprocess.run(["wineboot", "-r"], capture_output=True, timeout=120)
+                subprocess.run(["wineserver", "-w"], capture_output=True, timeout=60)
+                restarted.append(True)
+
+        self.addCleanup(release_and_restart)
+        for line in holder.stdout:
+            if line.startswith(b"hold_and_run: running"):
+                break
+        else:
+            self.fail("hold_and_run did not hold %smyapp.exe" % app)
+
+        result = self.updater(self.zip("r.zip", [("myapp.exe", "app 1.1"), ("core.dll", "core 1.1"),
+                                                 ("plugins/b.dll", "b 1.1")]),
+                              self.app, "--work", work, "--wine", corvane=exe)
+        self.assertExit(result, 3)
+        self.assertIn("2 replaced now, 1 at the restart, 0 not replaced", result.stdout)
+        self.assertEqual(snapshot(app, leave_out=RECORDS), {"myapp.exe": "app 1.0", "core.dll": "core 1.1",
+                                                            "plugins": None, "plugins/b.dll": "b 1.1"})
+        self.assertEqual(read(work + "unzipTemp/myapp.exe"), "app 1.1", "the new version waits for the restart")
+
+        release_and_restart()
+        self.assertEqual(read(app + "myapp.exe"), "app 1.1")
+        self.assertEqual(read(app + "updateTemp/myapp.exe"), "app 1.0")
+
+        result = self.updater("--rollback", self.app, "--wine", corvane=exe)
+        self.assertExit(result, 0)
+        self.assertEqual(snapshot(self.app), old)
+        self.assertFalse(os.path.lexists(work), "the work folder that the updater made goes once nothing waits in "
+                                                "it; left there: %s" % (os.listdir(work) if os.path.isdir(work) else ""))
+        self.assertEqual(self.beside(), [])
+        self.assertEqual(os.listdir(self.temp), [])
 
 
 if __name__ == "__main__":
