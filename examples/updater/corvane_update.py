@@ -167,7 +167,8 @@ NOT_PUT_BACK = ("Old version not put back, it is in: ", "Old version put back at
 # names after it have no outcome line, so they count as not replaced).
 WARNINGS = ("Backup folder not emptied: ", "Work folder not emptied: ", "Run lock not taken, going on: ",
             "Partial copy not removed: ", "Not flushed to the disk: ",
-            "Source kept, the new version is not known to be on the disk: ", "Name listed again, nothing done: ",
+            "Source kept, the new version is not known to be on the disk: ",
+            "Source kept, it is not the file that was copied: ", "Name listed again, nothing done: ",
             "Log not written, the names left are not replaced: ")
 ALERTS = NOT_PUT_BACK + WARNINGS
 # The reason the Windows program gives for an entry that is a link: nothing

@@ -12,6 +12,10 @@
 //                                    with EIO (a disk that cannot write out)
 //   CORVANE_FAULT_UNLINK=<end>       unlink of that path fails with EBUSY
 //                                    (a file that cannot be deleted)
+//   CORVANE_FAULT_REPLACED=<end>     at the first read of that file, the
+//                                    file "<path>.next" is renamed over it,
+//                                    as another process would while it is
+//                                    copied
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
@@ -59,6 +63,16 @@ Function next(const char* name) {
 DIR* failing_listing = nullptr;
 long entries_left = 0;
 
+// Puts "<path>.next" in the place of the file being read, once.
+void replace_while_read(int descriptor) {
+  static bool replaced = false;
+  if (replaced || !getenv("CORVANE_FAULT_REPLACED")) return;
+  std::string path = path_of(descriptor);
+  if (!hits("CORVANE_FAULT_REPLACED", path)) return;
+  replaced = true;
+  rename((path + ".next").c_str(), path.c_str());
+}
+
 }  // namespace
 
 extern "C" {
@@ -97,12 +111,14 @@ ssize_t copy_file_range(int from, off64_t* from_offset, int to, off64_t* to_offs
     return -1;
   }
   if (hits("CORVANE_FAULT_SHORT_READ", path_of(from))) return 0;
+  replace_while_read(from);
   return next<ssize_t (*)(int, off64_t*, int, off64_t*, size_t, unsigned)>("copy_file_range")(
       from, from_offset, to, to_offset, length, flags);
 }
 
 ssize_t read(int descriptor, void* buffer, size_t length) {
   if (getenv("CORVANE_FAULT_SHORT_READ") && hits("CORVANE_FAULT_SHORT_READ", path_of(descriptor))) return 0;
+  replace_while_read(descriptor);
   return next<ssize_t (*)(int, void*, size_t)>("read")(descriptor, buffer, length);
 }
 

@@ -139,8 +139,14 @@ void close_folder(FolderSearch* search);
 // attributes (permission bits) and the modification time go with the copy.
 // Windows: the copy is flushed to the disk before the call returns (a
 // failure to flush it fails the copy); POSIX leaves that to
-// flush_file_system, one call for all the copies of a run.
-Status copy_file(const char* from, const char* to);
+// flush_file_system, one call for all the copies of a run. When copied is
+// given, it gets the identity of the file that was read: POSIX from the
+// descriptor the copy read; the NT line from the file at from just before
+// CopyFileA opens it (a file put in its place after that is another file);
+// kUnknownIdentity where the system cannot tell (Windows 9x, whose file
+// indexes are not lasting on FAT).
+struct EntryIdentity;
+Status copy_file(const char* from, const char* to, EntryIdentity* copied = nullptr);
 
 // Gives the folder to the permission bits (Windows: the read-only, hidden,
 // system and archive attributes) and the modification time of the folder
@@ -260,6 +266,8 @@ struct EntryIdentity {
   std::uint64_t index;
   bool operator==(const EntryIdentity& other) const { return volume == other.volume && index == other.index; }
 };
+// No entry has it: index 0 names no file (POSIX) or the volume's own table (NTFS).
+constexpr EntryIdentity kUnknownIdentity = {0, 0};
 Status entry_identity(const char* path, EntryIdentity* identity);
 // The same for the entry itself: a link is the link, not what it points to.
 Status link_identity(const char* path, EntryIdentity* identity);

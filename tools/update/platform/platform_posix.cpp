@@ -150,7 +150,7 @@ bool copy_content(int from, int to, off_t size, dev_t from_device, dev_t to_devi
 
 // Copies a regular file with its permission bits and times. Both ends are opened
 // non-blocking so that a FIFO or device is refused at once instead of waiting.
-bool copy_regular_file(const char* from, const char* to) {
+bool copy_regular_file(const char* from, const char* to, EntryIdentity* copied) {
   int source = open(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (source < 0) return false;
   struct stat status;
@@ -165,6 +165,7 @@ bool copy_regular_file(const char* from, const char* to) {
     errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
     return false;
   }
+  if (copied) *copied = EntryIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
   int target = open(to, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, status.st_mode & 07777);
   if (target < 0) {
     int error = errno;
@@ -345,7 +346,9 @@ void close_folder(FolderSearch* search) {
   delete search;
 }
 
-Status copy_file(const char* from, const char* to) { return status_of(copy_regular_file(from, to)); }
+Status copy_file(const char* from, const char* to, EntryIdentity* copied) {
+  return status_of(copy_regular_file(from, to, copied));
+}
 
 Status copy_folder_attributes(const char* from, const char* to) {
   struct stat source;

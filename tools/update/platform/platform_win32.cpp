@@ -237,7 +237,17 @@ void close_folder(FolderSearch* search) {
 // CopyFileA leaves the new content in the system's cache, to be written when
 // the cache gets to it: a power cut after the copy is moved into its place
 // could leave the name empty. So the copy is flushed first.
-Status copy_file(const char* from, const char* to) {
+namespace {
+Status identity_of(const char* path, DWORD flags, EntryIdentity* identity);
+}  // namespace
+
+Status copy_file(const char* from, const char* to, EntryIdentity* copied) {
+  if (copied) {
+    *copied = kUnknownIdentity;
+    // Not looked at: a file that cannot be opened for its identity fails the
+    // copy below with its own reason, or is copied with its identity unknown.
+    if (!(GetVersion() & 0x80000000u)) identity_of(from, 0, copied);
+  }
   if (!CopyFileA(from, to, FALSE)) return last_error();
   return flush_file(to);
 }
@@ -595,15 +605,39 @@ namespace {
 
 constexpr std::size_t kLockName = 96;
 
-// The NT line: the name from the identity of the folder's own handle.
+// A path in one form for every spelling of it: upper-cased (the names are
+// case-blind), "\\" separators, no trailing ones but after a drive; hashed
+// into a number for a mutex name (FNV-1a).
+unsigned long long path_hash(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  while (path.size() > 3 && path.back() == '\\') path.pop_back();
+  std::uint64_t hash = 14695981039346656037ull;
+  for (char c : path) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  return static_cast<unsigned long long>(hash);
+}
+
+// The NT line: the name from the identity of the folder's own handle. Under
+// Wine one drive letter may cover several Unix file systems, to which Wine
+// gives one volume serial, and whose folders may share an index (an inode
+// number): there the folder's real path, every link resolved, is part of
+// the name too. On Windows the serial and the index are the identity.
 Status lock_name_from_identity(const char* folder, char (&name)[kLockName]) {
   BY_HANDLE_FILE_INFORMATION information;
   Status known = entry_facts(folder, FILE_FLAG_BACKUP_SEMANTICS, &information);
   if (!known.ok()) return known;
   if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return Status{Failure::not_found, ERROR_DIRECTORY};
-  std::snprintf(name, sizeof name, "Corvane update %08lx-%08lx%08lx", information.dwVolumeSerialNumber,
-                information.nFileIndexHigh, information.nFileIndexLow);
+  int length = std::snprintf(name, sizeof name, "Corvane update %08lx-%08lx%08lx", information.dwVolumeSerialNumber,
+                             information.nFileIndexHigh, information.nFileIndexLow);
+  if (links::links_reach_their_targets()) {
+    std::string real;
+    DWORD error = links::real_path(folder, &real);
+    if (error != ERROR_SUCCESS) return Status{failure_of(error), static_cast<long>(error)};
+    std::snprintf(name + length, sizeof name - length, "-%016llx", path_hash(real));
+  }
   return kOk;
 }
 
@@ -625,13 +659,8 @@ Status lock_name_from_path(const char* folder, char (&name)[kLockName]) {
   int mapped = LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, long_form, static_cast<int>(length), upper,
                             sizeof upper);
   if (mapped <= 0) return last_error();
-  std::string path(upper, static_cast<std::size_t>(mapped));
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  while (path.size() > 3 && path.back() == '\\') path.pop_back();
-  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (char c : path) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  std::snprintf(name, sizeof name, "Corvane update %016llx", static_cast<unsigned long long>(hash));
+  std::snprintf(name, sizeof name, "Corvane update %016llx",
+                path_hash(std::string(upper, static_cast<std::size_t>(mapped))));
   return kOk;
 }
 

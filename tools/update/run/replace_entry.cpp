@@ -66,6 +66,7 @@ Kind old_kind(Entry& entry) {
 struct Incoming {
   std::string path;
   bool staged;
+  platform::EntryIdentity copied;  // a staged file: the release's file that was read
 };
 
 // How a swap ended: done (its outcome line is written), or undone because the
@@ -147,14 +148,15 @@ std::string unused_name(const std::string& folder, unsigned* counter) {
 
 // Copies the new version to path: a folder's whole tree, a link as the link
 // (which fails where the system makes no links), else the file.
-Status copy_new_version(const Entry& entry, bool is_folder, const std::string& path) {
+Status copy_new_version(const Entry& entry, bool is_folder, const std::string& path,
+                        platform::EntryIdentity* copied) {
   if (is_folder) {
     Status copied = platform::create_folder(path.c_str());
     if (copied.ok()) copy_folder_tree((entry.source + "/").c_str(), (path + "/").c_str(), &copied);
     return copied;
   }
   if (entry.new_kind == Kind::link) return platform::copy_link(entry.source.c_str(), path.c_str());
-  return platform::copy_file(entry.source.c_str(), path.c_str());
+  return platform::copy_file(entry.source.c_str(), path.c_str(), copied);
 }
 
 // Copies the new version into the stage folder, on the application's volume,
@@ -165,9 +167,10 @@ bool stage(PassFolders& folders, const Entry& entry, bool is_folder, Incoming* i
   Status copied = platform::create_folder(folders.stage.c_str());
   if (copied.failure == Failure::exists) copied = platform::kOk;
   std::string staged;
+  platform::EntryIdentity read = platform::kUnknownIdentity;
   if (copied.ok()) {
     staged = unused_name(folders.stage, &folders.staged);
-    copied = copy_new_version(entry, is_folder, staged);
+    copied = copy_new_version(entry, is_folder, staged, &read);
   }
   // On the disk before the old version moves: a rename that lands before
   // the copy's data would leave the name empty after a power cut. A copy
@@ -175,7 +178,7 @@ bool stage(PassFolders& folders, const Entry& entry, bool is_folder, Incoming* i
   // version stays.
   if (copied.ok()) copied = make_durable(folders.stage);
   if (copied.ok()) {
-    *incoming = {staged, true};
+    *incoming = {staged, true, read};
     return true;
   }
   // Not looked at: what stays is removed with the stage folder at the end of
@@ -321,13 +324,28 @@ void delete_source_folder(PassFolders& folders, const std::string& source) {
   delete_folder_tree((aside + "/").c_str());
 }
 
+// Whether the release's file is still the one that was copied: another
+// process may have put a file of its own in its place (renamed over it)
+// while the copy was made. That file is not the one that went in, and it
+// stays. True where the system could not tell what was copied (Windows 9x).
+bool still_the_copied_file(const Entry& entry, const platform::EntryIdentity& copied) {
+  if (copied == platform::kUnknownIdentity) return true;
+  platform::EntryIdentity now;
+  Status known = platform::link_identity(entry.source.c_str(), &now);
+  if (known.ok() && now == copied) return true;
+  if (known.failure != Failure::not_found)  // a file gone needs no line: there is nothing to keep
+    log_printf("Source kept, it is not the file that was copied: %s\n", text(entry.source));
+  return false;
+}
+
 // Deletes the source of a file whose copy went in. Not looked at: a source
 // that stays is a whole copy of what now stands at the name.
-void delete_source_file(const Entry& entry) {
+void delete_source_file(const Entry& entry, const Incoming& incoming) {
   if (entry.new_kind == Kind::link) {
     platform::remove_link(entry.source.c_str());
     return;
   }
+  if (!still_the_copied_file(entry, incoming.copied)) return;
   platform::set_normal_attributes(entry.source.c_str());
   platform::delete_file(entry.source.c_str());
 }
@@ -336,7 +354,7 @@ void delete_source_file(const Entry& entry) {
 // copy in place is on the disk: the source may lie on another file system,
 // whose deletion could reach its disk first. When that flush fails, the
 // source stays: after a power cut it may be the only whole new version.
-void delete_source_of_copy(PassFolders& folders, const Entry& entry, bool is_folder) {
+void delete_source_of_copy(PassFolders& folders, const Entry& entry, const Incoming& incoming, bool is_folder) {
   if (!make_durable(folder_or_current(folders.app)).ok()) {
     log_printf("Source kept, the new version is not known to be on the disk: %s%s\n", text(entry.source),
                is_folder ? "/" : "");
@@ -345,7 +363,7 @@ void delete_source_of_copy(PassFolders& folders, const Entry& entry, bool is_fol
   if (is_folder)
     delete_source_folder(folders, entry.source);
   else
-    delete_source_file(entry);
+    delete_source_file(entry, incoming);
 }
 
 // What the rename of a new version into its place leads to. Renamed in: the
@@ -358,7 +376,7 @@ enum class Renamed { done, needs_copy, fails_now };
 Renamed after_rename(PassFolders& folders, Entry& entry, const Incoming& incoming, bool is_folder,
                      OldVersion old_version, const Status& placed) {
   if (placed.ok()) {
-    if (incoming.staged) delete_source_of_copy(folders, entry, is_folder);
+    if (incoming.staged) delete_source_of_copy(folders, entry, incoming, is_folder);
     if (is_folder)
       log_printf("Copy folder: %s/\n", text(entry.source));
     else
@@ -430,7 +448,7 @@ Swap swap_folder(PassFolders& folders, Entry& entry, const Incoming& incoming) {
 // refused by its copy where it makes none (Windows).
 void put_new_version(PassFolders& folders, Entry& entry, bool is_folder) {
   Swap (*swap)(PassFolders&, Entry&, const Incoming&) = is_folder ? swap_folder : swap_file;
-  Incoming incoming = {entry.source, false};
+  Incoming incoming = {entry.source, false, platform::kUnknownIdentity};
   const bool moves_as_copied = (!is_folder && entry.new_kind != Kind::link) || folders.folders_move;
   const bool by_rename = folders.release_on_app_volume && moves_as_copied;
   if (by_rename && swap(folders, entry, incoming) == Swap::done) return;

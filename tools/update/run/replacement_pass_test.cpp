@@ -773,6 +773,27 @@ TEST_F(ReplacementPassTest, ARunFindingAnotherRunAtWorkChangesNothing) {
   EXPECT_EQ(read_file(app_ + "app.exe"), "app 2");
 }
 
+TEST_F(ReplacementPassTest, TwoFileSystemsBehindOneDriveLetterHaveLocksOfTheirOwn) {
+  // Under Wine one drive letter covers every Unix file system: the roots of
+  // two of them (ext4 gives each root the index 2) can share the volume
+  // serial and the file index. A run on the one must not find the other's
+  // lock taken.
+  const std::string first = "Z:/";
+  const std::string second = "Z:/dev/shm/";
+  platform::EntryIdentity one;
+  platform::EntryIdentity other;
+  if (!test_support::kWindows || !platform::entry_identity(first.c_str(), &one).ok() ||
+      !platform::entry_identity(second.c_str(), &other).ok() || !(one == other))
+    GTEST_SKIP() << "no two folders of different file systems share an identity here";
+  platform::Status why = platform::kOk;
+  platform::FolderLock* held = platform::lock_folder(first.c_str(), &why);
+  ASSERT_NE(held, nullptr) << platform::describe(why);
+  platform::FolderLock* second_lock = platform::lock_folder(second.c_str(), &why);
+  EXPECT_NE(second_lock, nullptr) << platform::describe(why);
+  platform::unlock_folder(second_lock);
+  platform::unlock_folder(held);
+}
+
 TEST_F(ReplacementPassTest, OnWindows98TheLockHoldsForTheShortNameToo) {
   // Windows 9x has no folder identity: the lock takes the long form of the
   // path. A run as Windows 98 that names the folder by its short name finds
@@ -1199,6 +1220,25 @@ TEST_F(ReplacementPassTest, AFailedFlushAfterACopyWentInKeepsItsSourceInTheRelea
                                                 "{release}plugins/",
                                                 "Copy folder: {release}plugins/",
                                                 "Not flushed to the disk: {app} (*)"})));
+}
+
+TEST_F(ReplacementPassTest, AReleaseFileReplacedWhileItIsCopiedStaysInTheRelease) {
+  // Another process renames a second version over the release's file while
+  // it is copied: the first version went in, and the second, which nobody
+  // copied, is not deleted as its source.
+  if (!can_inject_faults()) GTEST_SKIP() << "no fault library for this system";
+  if (temp_on_other_file_system() == root_ + "tmp/") GTEST_SKIP() << "no second file system here";
+  make_tree(app_, {{"app.exe", "app 1"}});
+  make_tree(release_, {{"app.exe", "app 2"}, {"app.exe.next", "app 3"}});
+  write_config("app.exe;");
+  {
+    InjectedFaults faults(Faults{{"CORVANE_FAULT_REPLACED", "unzipTemp/app.exe"}});
+    EXPECT_EQ(run(), 1);
+  }
+  EXPECT_EQ(snapshot(app_), (Tree{{"app.exe", "app 2"}, {"updateTemp", "/"}, {"updateTemp/app.exe", "app 1"}}));
+  EXPECT_EQ(snapshot(release_), (Tree{{"app.exe", "app 3"}}));
+  EXPECT_EQ(log_lines(), expected({"Source kept, it is not the file that was copied: {release}app.exe",
+                                   "Copy file: {release}app.exe"}));
 }
 
 TEST_F(ReplacementPassTest, ANameListedTwiceIsDoneOnceEvenWhenItsSourceStays) {
