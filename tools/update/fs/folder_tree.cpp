@@ -56,6 +56,8 @@ struct Level {
   int result;
   platform::Status failure;  // the first failure of this level or below
   Emptied* emptied;          // delete only
+  FolderSearch* parent;      // delete only: the listing this level's folder is an entry of (null: the named folder)
+  const char* name;          // delete only: that entry's name
   bool named;                // delete only: this is the named folder
   bool too_deep;             // delete only: an entry here cannot be named from this folder
 };
@@ -99,7 +101,10 @@ int run_level(void (*body)(void*), Level& level, platform::Status* first_failure
 // the folder cannot be read.
 bool open_search(Level& level) {
   platform::Status why = platform::kOk;
-  level.search = platform::open_folder(source_folder(level), "", &why);
+  // A sub-folder being deleted is opened through its parent's listing, never
+  // through a link put in its place since it was listed.
+  level.search = level.parent ? platform::open_folder_in(level.parent, level.name, &why)
+                              : platform::open_folder(source_folder(level), "", &why);
   if (!level.search) fail(level, why);
   return level.search != nullptr;
 }
@@ -135,6 +140,10 @@ platform::Status copy_entry(Level& level, const FolderEntry& entry) {
 // searched.
 bool walk_entries(Level& level, platform::Status (*act)(Level&, const FolderEntry&)) {
   if (!open_search(level)) return false;
+  // A folder being emptied that cannot be written to (a copy keeps its
+  // source's permission bits) would keep every entry. Not looked at: the
+  // deletions then fail and tell.
+  if (level.emptied) platform::make_listed_folder_writable(level.search);
   FolderEntry entry;
   platform::Status listed = platform::kOk;
   while (platform::next_entry(level.search, &entry, &listed)) {
@@ -157,12 +166,13 @@ void copy_level(void* context) {
 
 int copy_tree_level(WalkPaths& paths, std::size_t source_length, std::size_t target_length, EntryHook hook,
                     platform::Status* first_failure) {
-  Level level = {&paths, source_length, target_length, hook, nullptr, 1, platform::kOk, nullptr, false, false};
+  Level level = {&paths, source_length, target_length, hook, nullptr, 1, platform::kOk, nullptr, nullptr, nullptr,
+                 false, false};
   return run_level(copy_level, level, first_failure);
 }
 
-int delete_tree_level(WalkPaths& paths, std::size_t length, EntryHook hook, Emptied* emptied, bool named,
-                      platform::Status* first_failure, bool* too_deep);
+int delete_tree_level(WalkPaths& paths, std::size_t length, EntryHook hook, Emptied* emptied, FolderSearch* parent,
+                      const char* name, platform::Status* first_failure, bool* too_deep);
 
 // Moves the folder at path up into the named folder, under the first short
 // name not taken there, to be emptied by the next pass. Failure::too_long when
@@ -193,7 +203,8 @@ platform::Status delete_sub_folder(Level& level, const FolderEntry& entry) {
     platform::Status below = platform::kOk;
     bool too_deep = false;
     const std::size_t length = std::strlen(path);
-    if (delete_tree_level(*level.paths, length, level.hook, level.emptied, false, &below, &too_deep) == 1)
+    if (delete_tree_level(*level.paths, length, level.hook, level.emptied, level.search, entry.name, &below,
+                          &too_deep) == 1)
       return platform::kOk;
     if (!too_deep) return below;
     path[length - 1] = '\0';  // the deeper level left the path of its folder in place
@@ -221,18 +232,11 @@ platform::Status delete_entry(Level& level, const FolderEntry& entry) {
     return platform::too_long();
   }
   if (level.hook) level.hook(path);
-  if (entry.kind == EntryKind::link) return platform::remove_link(path);
-  // Not looked at: when the attributes stay, the deletion fails and tells.
-  platform::set_normal_attributes(path);
-  return platform::delete_file(path);
+  return platform::delete_listed_entry(level.search, entry);
 }
 
 void delete_level(void* context) {
   Level& level = *static_cast<Level*>(context);
-  // A folder that cannot be written to (a copy keeps its source's permission
-  // bits) would keep every entry. Not looked at: the deletions then fail and
-  // tell.
-  platform::set_normal_attributes(source_folder(level));
   // The named folder is walked again for as long as a pass has moved a
   // sub-folder up into it; the last pass's failures are those that stay.
   for (;;) {
@@ -242,15 +246,16 @@ void delete_level(void* context) {
     if (!walk_entries(level, delete_entry)) return;  // nothing deleted, the folder stays
     if (!level.named || level.emptied->moved_up == moved_before) break;
   }
-  platform::Status removed = platform::remove_folder(source_folder(level));
+  platform::Status removed = level.parent ? platform::remove_listed_folder(level.parent, level.name)
+                                          : platform::remove_folder(source_folder(level));
   // A folder that still holds an entry stays; that entry's failure is the
   // reason already kept.
   if (!removed.ok() && level.result == 1) fail(level, removed);
 }
 
-int delete_tree_level(WalkPaths& paths, std::size_t length, EntryHook hook, Emptied* emptied, bool named,
-                      platform::Status* first_failure, bool* too_deep) {
-  Level level = {&paths, length, 0, hook, nullptr, 1, platform::kOk, emptied, named, false};
+int delete_tree_level(WalkPaths& paths, std::size_t length, EntryHook hook, Emptied* emptied, FolderSearch* parent,
+                      const char* name, platform::Status* first_failure, bool* too_deep) {
+  Level level = {&paths, length, 0, hook, nullptr, 1, platform::kOk, emptied, parent, name, parent == nullptr, false};
   int result = run_level(delete_level, level, first_failure);
   if (too_deep) *too_deep = level.too_deep;
   return result;
@@ -295,5 +300,5 @@ int delete_folder_tree(const char* folder, platform::Status* first_failure, Entr
     return 0;
   }
   Emptied emptied = {folder, 0, 0};
-  return delete_tree_level(paths, std::strlen(folder), hook, &emptied, true, first_failure, nullptr);
+  return delete_tree_level(paths, std::strlen(folder), hook, &emptied, nullptr, nullptr, first_failure, nullptr);
 }

@@ -27,7 +27,10 @@ int copy_folder_tree(const char* source, const char* target, platform::Status* f
 // Deletes everything below folder, read-only files and folders included, then
 // folder itself. A link (symbolic link, junction) is removed as itself and
 // never walked through, so nothing outside the tree is touched; a named folder
-// that is itself a link is removed the same way. A folder where another file
+// that is itself a link is removed the same way. Each sub-folder is opened,
+// emptied and removed through the listing of the folder that holds it (on
+// POSIX relative to that open folder), so that a folder swapped for a link
+// while the walk goes on leads it nowhere. A folder where another file
 // system is mounted is left alone, as is anything else whose deletion fails,
 // and so are the folders that hold it. How deep the tree goes does not
 // matter: a sub-folder whose entries' paths would not fit a path buffer where

@@ -336,6 +336,42 @@ TEST_F(FolderTreeTest, DeleteRemovesLinksNeverWhatTheyPointTo) {
   }
 }
 
+// Someone who can write to the tree swaps a folder of it for a link to a
+// folder outside while the deletion walks: just before the walk enters the
+// sub-folder (it then meets the link in its place), and just before it
+// deletes a file of the sub-folder (the folder it walks is moved away and the
+// link takes its name). Nothing outside changes either way.
+std::string swap_at;  // the entry path at which the hook swaps "tree/sub" for a link
+bool swapped = false;
+
+void swap_for_link(const char* path) {
+  if (swapped || swap_at != path) return;
+  swapped = true;
+  std::error_code error;
+  fs::rename("tree/sub", "moved-away", error);
+  test_support::make_folder_link("tree/sub", fs::absolute("outside").string());
+}
+
+TEST_F(FolderTreeTest, AFolderSwappedForALinkDuringTheDeletionLeadsNowhere) {
+  if (test_support::kWindows)
+    GTEST_SKIP() << "the Windows build names entries by path while it deletes a tree";
+  for (const std::string at : {"tree/sub/", "tree/sub/b"}) {
+    SCOPED_TRACE(at);
+    test_support::remove_tree(folder_);
+    folder_ = test_support::make_temp_folder();
+    fs::current_path(folder_);
+    build("outside/", {"precious", "inner/", "inner/deep"});
+    build("tree/", {"a", "sub/", "sub/b", "sub/c"});
+    const auto outside = snapshot("outside/");
+    swap_at = at;
+    swapped = false;
+    delete_folder_tree("tree/", nullptr, swap_for_link);
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(snapshot("outside/"), outside);
+    EXPECT_FALSE(exists("tree/a"));
+  }
+}
+
 // A copy keeps a link a link, to a file or to a folder, and never copies what
 // it points to. The Windows build makes no links: there the copy fails at
 // each link with that reason, and takes nothing from outside.

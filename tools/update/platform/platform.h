@@ -135,6 +135,25 @@ FolderSearch* open_folder(const char* folder, const char* prefix, Status* why = 
 bool next_entry(FolderSearch* search, FolderEntry* entry, Status* why = nullptr);
 void close_folder(FolderSearch* search);
 
+// The calls below act on an entry of a folder that is being listed, through
+// the listing itself: on POSIX relative to its open folder, so that what
+// they change is in the folder that was looked at, wherever someone may have
+// moved it since, and never behind a link put in its place. Windows names
+// the entry by the listing's folder path and the name.
+//
+// Opens the listing of the sub-folder name of the folder that parent lists,
+// without following a link found there (that fails).
+FolderSearch* open_folder_in(FolderSearch* parent, const char* name, Status* why);
+// Makes the folder that search lists writable for its owner (Windows: clears
+// its read-only, hidden and system attributes), so that its entries can be
+// deleted.
+Status make_listed_folder_writable(FolderSearch* search);
+// Deletes the entry (a file, or a link itself, never what it points to) of
+// the folder that search lists, read-only or not.
+Status delete_listed_entry(FolderSearch* search, const FolderEntry& entry);
+// Removes the empty sub-folder name of the folder that search lists.
+Status remove_listed_folder(FolderSearch* search, const char* name);
+
 // CopyFileA with fail-if-exists false: an existing target is overwritten; the
 // attributes (permission bits) and the modification time go with the copy.
 // Windows: the copy is flushed to the disk before the call returns (a

@@ -346,6 +346,39 @@ void close_folder(FolderSearch* search) {
   delete search;
 }
 
+FolderSearch* open_folder_in(FolderSearch* parent, const char* name, Status* why) {
+  int descriptor = openat(dirfd(parent->folder), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat status;
+  DIR* listing = nullptr;
+  if (descriptor >= 0 && fstat(descriptor, &status) == 0) listing = fdopendir(descriptor);
+  if (!listing) {
+    *why = last_error();
+    if (descriptor >= 0) close(descriptor);
+    return nullptr;
+  }
+  FolderSearch* search = new FolderSearch();
+  search->folder = listing;
+  search->device = status.st_dev;
+  *why = kOk;
+  return search;
+}
+
+Status make_listed_folder_writable(FolderSearch* search) {
+  struct stat status;
+  if (fstat(dirfd(search->folder), &status) != 0) return last_error();
+  if (status.st_mode & S_IWUSR) return kOk;  // already writable: nothing to change
+  return status_of(fchmod(dirfd(search->folder), (status.st_mode & 07777) | S_IWUSR) == 0);
+}
+
+Status delete_listed_entry(FolderSearch* search, const FolderEntry& entry) {
+  // Deleting needs write permission on the folder only; a link goes itself.
+  return status_of(unlinkat(dirfd(search->folder), entry.name, 0) == 0);
+}
+
+Status remove_listed_folder(FolderSearch* search, const char* name) {
+  return status_of(unlinkat(dirfd(search->folder), name, AT_REMOVEDIR) == 0);
+}
+
 Status copy_file(const char* from, const char* to, EntryIdentity* copied) {
   return status_of(copy_regular_file(from, to, copied));
 }

@@ -234,6 +234,52 @@ void close_folder(FolderSearch* search) {
   delete search;
 }
 
+namespace {
+
+// The path of the entry name of the listed folder, with tail after it; empty
+// when it does not fit a path buffer (a cut path names another entry).
+std::string listed_path(const FolderSearch* search, const char* name, const char* tail) {
+  std::string path = std::string(search->folder) + name + tail;
+  return path.size() < kPathBuffer ? path : std::string();
+}
+
+}  // namespace
+
+// Windows names the entries by path: the handle-relative calls of the NT
+// line are not used yet.
+FolderSearch* open_folder_in(FolderSearch* parent, const char* name, Status* why) {
+  const std::string path = listed_path(parent, name, "/");
+  if (path.empty()) {
+    *why = too_long();
+    return nullptr;
+  }
+  // A link is not followed: its own attributes are read without the "/".
+  DWORD attributes = GetFileAttributesA(path.substr(0, path.size() - 1).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    *why = kLinkRefused;
+    return nullptr;
+  }
+  return open_folder(path.c_str(), "", why);
+}
+
+Status make_listed_folder_writable(FolderSearch* search) {
+  return search->folder[0] ? set_normal_attributes(search->folder) : kOk;
+}
+
+Status delete_listed_entry(FolderSearch* search, const FolderEntry& entry) {
+  const std::string path = listed_path(search, entry.name, "");
+  if (path.empty()) return too_long();
+  if (entry.kind == EntryKind::link) return remove_link(path.c_str());
+  // Not looked at: when the attributes stay, the deletion fails and tells.
+  set_normal_attributes(path.c_str());
+  return delete_file(path.c_str());
+}
+
+Status remove_listed_folder(FolderSearch* search, const char* name) {
+  const std::string path = listed_path(search, name, "");
+  return path.empty() ? too_long() : remove_folder(path.c_str());
+}
+
 // CopyFileA leaves the new content in the system's cache, to be written when
 // the cache gets to it: a power cut after the copy is moved into its place
 // could leave the name empty. So the copy is flushed first.
