@@ -12,6 +12,7 @@ namespace {
 using platform::EntryKind;
 using platform::FolderEntry;
 using platform::FolderSearch;
+using platform::TargetFolder;
 using platform::kPathMax;
 
 // The paths of one walk, one buffer each, shared by all its levels: a level's
@@ -56,8 +57,9 @@ struct Level {
   int result;
   platform::Status failure;  // the first failure of this level or below
   Emptied* emptied;          // delete only
-  FolderSearch* parent;      // delete only: the listing this level's folder is an entry of (null: the named folder)
-  const char* name;          // delete only: that entry's name
+  FolderSearch* parent;      // the listing this level's folder is an entry of (null: the named folder)
+  const char* name;          // that entry's name
+  TargetFolder* target;      // copy only: the folder filled
   bool named;                // delete only: this is the named folder
   bool too_deep;             // delete only: an entry here cannot be named from this folder
 };
@@ -67,11 +69,6 @@ struct Level {
 const char* source_folder(Level& level) {
   level.paths->source[level.source_length] = '\0';
   return level.paths->source;
-}
-
-const char* target_folder(Level& level) {
-  level.paths->other[level.target_length] = '\0';
-  return level.paths->other;
 }
 
 // Notes a failure of the level: its result becomes 0, and the first reason is kept.
@@ -101,8 +98,8 @@ int run_level(void (*body)(void*), Level& level, platform::Status* first_failure
 // the folder cannot be read.
 bool open_search(Level& level) {
   platform::Status why = platform::kOk;
-  // A sub-folder being deleted is opened through its parent's listing, never
-  // through a link put in its place since it was listed.
+  // A sub-folder is opened through its parent's listing, never through a
+  // link put in its place since it was listed.
   level.search = level.parent ? platform::open_folder_in(level.parent, level.name, &why)
                               : platform::open_folder(source_folder(level), "", &why);
   if (!level.search) fail(level, why);
@@ -110,7 +107,7 @@ bool open_search(Level& level) {
 }
 
 int copy_tree_level(WalkPaths& paths, std::size_t source_length, std::size_t target_length, EntryHook hook,
-                    platform::Status* first_failure);
+                    FolderSearch* parent, const char* name, TargetFolder* target, platform::Status* first_failure);
 
 // A link is copied as a link, named without a trailing "/" so that it is
 // the link that is read. Where the system makes no links (Windows) the copy
@@ -124,12 +121,14 @@ platform::Status copy_entry(Level& level, const FolderEntry& entry) {
   if (!compose(from, level.source_length, entry.name, tail) || !compose(to, level.target_length, entry.name, tail))
     return platform::too_long();
   if (level.hook) level.hook(from);
-  if (entry.kind == EntryKind::link) return platform::copy_link(from, to);
-  if (!folder) return platform::copy_file(from, to);
-  platform::Status made = platform::create_folder(to);
-  if (!made.ok() && made.failure != platform::Failure::exists) return made;
+  if (!folder) return platform::copy_listed_entry(level.search, entry, level.target);
+  platform::Status made = platform::kOk;
+  TargetFolder* filled = platform::make_target_folder_in(level.target, entry.name, &made);
+  if (!filled) return made;
   platform::Status below = platform::kOk;
-  copy_tree_level(*level.paths, std::strlen(from), std::strlen(to), level.hook, &below);
+  copy_tree_level(*level.paths, std::strlen(from), std::strlen(to), level.hook, level.search, entry.name, filled,
+                  &below);
+  platform::close_target_folder(filled);
   return below;
 }
 
@@ -138,12 +137,7 @@ platform::Status copy_entry(Level& level, const FolderEntry& entry) {
 // listing that fails before its end fails the level too: the entries it did
 // not give were never copied or deleted. False when the folder cannot be
 // searched.
-bool walk_entries(Level& level, platform::Status (*act)(Level&, const FolderEntry&)) {
-  if (!open_search(level)) return false;
-  // A folder being emptied that cannot be written to (a copy keeps its
-  // source's permission bits) would keep every entry. Not looked at: the
-  // deletions then fail and tell.
-  if (level.emptied) platform::make_listed_folder_writable(level.search);
+void list_entries(Level& level, platform::Status (*act)(Level&, const FolderEntry&)) {
   FolderEntry entry;
   platform::Status listed = platform::kOk;
   while (platform::next_entry(level.search, &entry, &listed)) {
@@ -151,23 +145,34 @@ bool walk_entries(Level& level, platform::Status (*act)(Level&, const FolderEntr
     if (!done.ok()) fail(level, done);
   }
   if (!listed.ok()) fail(level, listed);
+}
+
+bool walk_entries(Level& level, platform::Status (*act)(Level&, const FolderEntry&)) {
+  if (!open_search(level)) return false;
+  // A folder being emptied that cannot be written to (a copy keeps its
+  // source's permission bits) would keep every entry. Not looked at: the
+  // deletions then fail and tell.
+  if (level.emptied) platform::make_listed_folder_writable(level.search);
+  list_entries(level, act);
   close_search(level);
   return true;
 }
 
 void copy_level(void* context) {
   Level& level = *static_cast<Level*>(context);
-  if (!walk_entries(level, copy_entry)) return;
+  if (!open_search(level)) return;
+  list_entries(level, copy_entry);
   // Once its contents are in: adding them changes a folder's time, and a
   // folder without write permission would not have taken them.
-  platform::Status kept = platform::copy_folder_attributes(source_folder(level), target_folder(level));
+  platform::Status kept = platform::copy_listed_folder_attributes(level.search, level.target);
   if (!kept.ok()) fail(level, kept);
+  close_search(level);
 }
 
 int copy_tree_level(WalkPaths& paths, std::size_t source_length, std::size_t target_length, EntryHook hook,
-                    platform::Status* first_failure) {
-  Level level = {&paths, source_length, target_length, hook, nullptr, 1, platform::kOk, nullptr, nullptr, nullptr,
-                 false, false};
+                    FolderSearch* parent, const char* name, TargetFolder* target, platform::Status* first_failure) {
+  Level level = {&paths, source_length, target_length, hook, nullptr, 1, platform::kOk, nullptr, parent, name,
+                 target, false, false};
   return run_level(copy_level, level, first_failure);
 }
 
@@ -255,7 +260,8 @@ void delete_level(void* context) {
 
 int delete_tree_level(WalkPaths& paths, std::size_t length, EntryHook hook, Emptied* emptied, FolderSearch* parent,
                       const char* name, platform::Status* first_failure, bool* too_deep) {
-  Level level = {&paths, length, 0, hook, nullptr, 1, platform::kOk, emptied, parent, name, parent == nullptr, false};
+  Level level = {&paths, length, 0, hook, nullptr, 1, platform::kOk, emptied, parent, name, nullptr, parent == nullptr,
+                 false};
   int result = run_level(delete_level, level, first_failure);
   if (too_deep) *too_deep = level.too_deep;
   return result;
@@ -288,7 +294,16 @@ int copy_folder_tree(const char* source, const char* target, platform::Status* f
     if (first_failure) *first_failure = platform::too_long();
     return 0;
   }
-  return copy_tree_level(paths, std::strlen(source), std::strlen(target), hook, first_failure);
+  platform::Status why = platform::kOk;
+  TargetFolder* filled = platform::open_target_folder(target, &why);
+  if (!filled) {
+    if (first_failure) *first_failure = why;
+    return 0;
+  }
+  int result =
+      copy_tree_level(paths, std::strlen(source), std::strlen(target), hook, nullptr, nullptr, filled, first_failure);
+  platform::close_target_folder(filled);
+  return result;
 }
 
 int delete_folder_tree(const char* folder, platform::Status* first_failure, EntryHook hook) {

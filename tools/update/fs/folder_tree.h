@@ -9,7 +9,11 @@
 
 #include "platform/platform.h"
 
-// Copies the contents of source into target, which must exist already.
+// Copies the contents of source into target, which must exist already. Each
+// sub-folder is read through the listing that found it and filled through
+// the folder made for it (on POSIX relative to those open folders, never
+// through a link put in their place), so that a folder swapped for a link
+// while the copy goes on leads it nowhere.
 // Sub-folders are created with make_folder (an existing one is reused);
 // existing target files are overwritten. A link is copied as a link; where
 // the system makes no links (Windows) that entry fails (Failure::link). Every

@@ -154,6 +154,24 @@ Status delete_listed_entry(FolderSearch* search, const FolderEntry& entry);
 // Removes the empty sub-folder name of the folder that search lists.
 Status remove_listed_folder(FolderSearch* search, const char* name);
 
+// A folder that a copy fills, opened once: on POSIX without following a link
+// in its place, and every entry made in it relative to it (a link found
+// where an entry goes is not followed either: that entry fails). Windows
+// keeps its path. Opaque; closed with close_target_folder.
+struct TargetFolder;
+// Opens the existing folder path (ending in a separator) as a copy's target.
+TargetFolder* open_target_folder(const char* path, Status* why);
+// Makes the sub-folder name in folder, or takes the one already there, and
+// opens it as a copy's target.
+TargetFolder* make_target_folder_in(TargetFolder* folder, const char* name, Status* why);
+void close_target_folder(TargetFolder* folder);
+// Copies the file or link entry of the folder that source lists into folder,
+// under its name, as copy_file and copy_link do.
+Status copy_listed_entry(FolderSearch* source, const FolderEntry& entry, TargetFolder* folder);
+// Gives folder the permission bits (Windows: attributes) and modification
+// time of the folder that source lists, as copy_folder_attributes does.
+Status copy_listed_folder_attributes(FolderSearch* source, TargetFolder* folder);
+
 // CopyFileA with fail-if-exists false: an existing target is overwritten; the
 // attributes (permission bits) and the modification time go with the copy.
 // Windows: the copy is flushed to the disk before the call returns (a

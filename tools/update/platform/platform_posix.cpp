@@ -148,10 +148,14 @@ bool copy_content(int from, int to, off_t size, dev_t from_device, dev_t to_devi
   }
 }
 
-// Copies a regular file with its permission bits and times. Both ends are opened
-// non-blocking so that a FIFO or device is refused at once instead of waiting.
-bool copy_regular_file(const char* from, const char* to, EntryIdentity* copied) {
-  int source = open(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+// Copies a regular file with its permission bits and times: from, named in
+// the folder from_folder (AT_FDCWD: the current one), to to in to_folder.
+// Both ends are opened non-blocking so that a FIFO or device is refused at
+// once instead of waiting; flags adds O_NOFOLLOW where a link must not be
+// followed at either end.
+bool copy_regular_file_at(int from_folder, const char* from, int to_folder, const char* to, int flags,
+                          EntryIdentity* copied) {
+  int source = openat(from_folder, from, O_RDONLY | O_CLOEXEC | O_NONBLOCK | flags);
   if (source < 0) return false;
   struct stat status;
   if (fstat(source, &status) != 0) {
@@ -166,7 +170,7 @@ bool copy_regular_file(const char* from, const char* to, EntryIdentity* copied) 
     return false;
   }
   if (copied) *copied = EntryIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
-  int target = open(to, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, status.st_mode & 07777);
+  int target = openat(to_folder, to, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | flags, status.st_mode & 07777);
   if (target < 0) {
     int error = errno;
     close(source);
@@ -195,7 +199,11 @@ bool copy_regular_file(const char* from, const char* to, EntryIdentity* copied) 
   if (ok) ok = futimens(target, times) == 0;
   if (close(target) != 0) ok = false;
   close(source);
-  if (!ok) unlink(to);  // never leave a half-written copy behind
+  if (!ok) {
+    int error = errno;
+    unlinkat(to_folder, to, 0);  // never leave a half-written copy behind
+    errno = error;
+  }
   return ok;
 }
 
@@ -379,8 +387,88 @@ Status remove_listed_folder(FolderSearch* search, const char* name) {
   return status_of(unlinkat(dirfd(search->folder), name, AT_REMOVEDIR) == 0);
 }
 
+struct TargetFolder {
+  int descriptor;
+};
+
+namespace {
+
+TargetFolder* open_target_at(int folder, const char* name, Status* why) {
+  int descriptor = openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (descriptor < 0) {
+    *why = last_error();
+    return nullptr;
+  }
+  *why = kOk;
+  return new TargetFolder{descriptor};
+}
+
+}  // namespace
+
+TargetFolder* open_target_folder(const char* path, Status* why) {
+  char plain[kPathMax + 1];
+  if (!without_trailing_slash(path, plain, sizeof plain)) {
+    *why = too_long();
+    return nullptr;
+  }
+  return open_target_at(AT_FDCWD, plain[0] ? plain : ".", why);
+}
+
+TargetFolder* make_target_folder_in(TargetFolder* folder, const char* name, Status* why) {
+  if (mkdirat(folder->descriptor, name, 0777) != 0 && errno != EEXIST) {
+    *why = last_error();
+    return nullptr;
+  }
+  return open_target_at(folder->descriptor, name, why);
+}
+
+void close_target_folder(TargetFolder* folder) {
+  if (!folder) return;
+  close(folder->descriptor);
+  delete folder;
+}
+
+Status copy_listed_entry(FolderSearch* source, const FolderEntry& entry, TargetFolder* folder) {
+  const int from = dirfd(source->folder);
+  if (entry.kind != EntryKind::link)
+    return status_of(copy_regular_file_at(from, entry.name, folder->descriptor, entry.name, O_NOFOLLOW, nullptr));
+  struct stat status;
+  if (fstatat(from, entry.name, &status, AT_SYMLINK_NOFOLLOW) != 0) return last_error();
+  char target[PATH_MAX];
+  ssize_t length = readlinkat(from, entry.name, target, sizeof target - 1);
+  if (length < 0) return last_error();
+  if (static_cast<std::size_t>(length) >= sizeof target - 1) return too_long();
+  target[length] = '\0';
+  // An older entry of that name (a link or a file) is replaced, as a file
+  // copy replaces one; a folder in the way is left to tell.
+  if (symlinkat(target, folder->descriptor, entry.name) != 0) {
+    if (errno != EEXIST) return last_error();
+    struct stat existing;
+    if (fstatat(folder->descriptor, entry.name, &existing, AT_SYMLINK_NOFOLLOW) != 0) return last_error();
+    if (S_ISDIR(existing.st_mode)) return Status{Failure::exists, EEXIST};
+    if (unlinkat(folder->descriptor, entry.name, 0) != 0) return last_error();
+    if (symlinkat(target, folder->descriptor, entry.name) != 0) return last_error();
+  }
+  struct timespec times[2] = {status.st_atim, status.st_mtim};
+  if (utimensat(folder->descriptor, entry.name, times, AT_SYMLINK_NOFOLLOW) == 0) return kOk;
+  Status failed = last_error();
+  unlinkat(folder->descriptor, entry.name, 0);  // a link without its times is no whole copy
+  return failed;
+}
+
+Status copy_listed_folder_attributes(FolderSearch* source, TargetFolder* folder) {
+  struct stat from;
+  struct stat to;
+  if (fstat(dirfd(source->folder), &from) != 0 || fstat(folder->descriptor, &to) != 0) return last_error();
+  // The bits are changed only where they differ, as for a copied file.
+  if ((to.st_mode & 07777) != (from.st_mode & 07777) && fchmod(folder->descriptor, from.st_mode & 07777) != 0)
+    return last_error();
+  struct timespec times[2] = {from.st_atim, from.st_mtim};
+  return status_of(futimens(folder->descriptor, times) == 0);
+}
+
 Status copy_file(const char* from, const char* to, EntryIdentity* copied) {
-  return status_of(copy_regular_file(from, to, copied));
+  return status_of(copy_regular_file_at(AT_FDCWD, from, AT_FDCWD, to, 0, copied));
 }
 
 Status copy_folder_attributes(const char* from, const char* to) {

@@ -280,6 +280,48 @@ Status remove_listed_folder(FolderSearch* search, const char* name) {
   return path.empty() ? too_long() : remove_folder(path.c_str());
 }
 
+struct TargetFolder {
+  std::string path;  // ends in a separator, or is empty for the current folder
+};
+
+TargetFolder* open_target_folder(const char* path, Status* why) {
+  if (std::strlen(path) >= kPathBuffer) {
+    *why = too_long();
+    return nullptr;
+  }
+  *why = kOk;
+  return new TargetFolder{path};
+}
+
+TargetFolder* make_target_folder_in(TargetFolder* folder, const char* name, Status* why) {
+  const std::string path = folder->path + name + "/";
+  if (path.size() >= kPathBuffer) {
+    *why = too_long();
+    return nullptr;
+  }
+  Status made = create_folder(path.c_str());
+  if (!made.ok() && made.failure != Failure::exists) {
+    *why = made;
+    return nullptr;
+  }
+  *why = kOk;
+  return new TargetFolder{path};
+}
+
+void close_target_folder(TargetFolder* folder) { delete folder; }
+
+Status copy_listed_entry(FolderSearch* source, const FolderEntry& entry, TargetFolder* folder) {
+  const std::string from = listed_path(source, entry.name, "");
+  const std::string to = folder->path + entry.name;
+  if (from.empty() || to.size() >= kPathBuffer) return too_long();
+  if (entry.kind == EntryKind::link) return copy_link(from.c_str(), to.c_str());
+  return copy_file(from.c_str(), to.c_str());
+}
+
+Status copy_listed_folder_attributes(FolderSearch* source, TargetFolder* folder) {
+  return copy_folder_attributes(source->folder[0] ? source->folder : ".", folder->path.empty() ? "." : folder->path.c_str());
+}
+
 // CopyFileA leaves the new content in the system's cache, to be written when
 // the cache gets to it: a power cut after the copy is moved into its place
 // could leave the name empty. So the copy is flushed first.
