@@ -387,6 +387,52 @@ Status remove_listed_folder(FolderSearch* search, const char* name) {
   return status_of(unlinkat(dirfd(search->folder), name, AT_REMOVEDIR) == 0);
 }
 
+namespace {
+
+// Copies the link from (in the folder from_folder) as a link to to (in
+// to_folder), with its times; a link made by symlink() gets the time of its
+// making. An older entry of that name (a link or a file) is replaced, as a
+// file copy replaces one; a folder in the way is left to tell. A link whose
+// times cannot be set is removed again, as a file copy that cannot be
+// finished is.
+Status copy_link_at(int from_folder, const char* from, int to_folder, const char* to) {
+  struct stat source;
+  if (fstatat(from_folder, from, &source, AT_SYMLINK_NOFOLLOW) != 0) return last_error();
+  char target[PATH_MAX];
+  ssize_t length = readlinkat(from_folder, from, target, sizeof target - 1);
+  if (length < 0) return last_error();
+  if (static_cast<std::size_t>(length) >= sizeof target - 1) return too_long();
+  target[length] = '\0';
+  if (symlinkat(target, to_folder, to) != 0) {
+    if (errno != EEXIST) return last_error();
+    struct stat existing;
+    if (fstatat(to_folder, to, &existing, AT_SYMLINK_NOFOLLOW) != 0) return last_error();
+    if (S_ISDIR(existing.st_mode)) return Status{Failure::exists, EEXIST};
+    if (unlinkat(to_folder, to, 0) != 0) return last_error();
+    if (symlinkat(target, to_folder, to) != 0) return last_error();
+  }
+  struct timespec times[2] = {source.st_atim, source.st_mtim};
+  if (utimensat(to_folder, to, times, AT_SYMLINK_NOFOLLOW) == 0) return kOk;
+  Status failed = last_error();
+  unlinkat(to_folder, to, 0);
+  return failed;
+}
+
+// Gives the folder to the permission bits and times of the folder from
+// (both open folders).
+Status copy_folder_attributes_of(int from, int to) {
+  struct stat source;
+  struct stat target;
+  if (fstat(from, &source) != 0 || fstat(to, &target) != 0) return last_error();
+  // The bits are changed only where they differ, as for a copied file.
+  if ((target.st_mode & 07777) != (source.st_mode & 07777) && fchmod(to, source.st_mode & 07777) != 0)
+    return last_error();
+  struct timespec times[2] = {source.st_atim, source.st_mtim};
+  return status_of(futimens(to, times) == 0);
+}
+
+}  // namespace
+
 struct TargetFolder {
   int descriptor;
 };
@@ -430,41 +476,12 @@ void close_target_folder(TargetFolder* folder) {
 
 Status copy_listed_entry(FolderSearch* source, const FolderEntry& entry, TargetFolder* folder) {
   const int from = dirfd(source->folder);
-  if (entry.kind != EntryKind::link)
-    return status_of(copy_regular_file_at(from, entry.name, folder->descriptor, entry.name, O_NOFOLLOW, nullptr));
-  struct stat status;
-  if (fstatat(from, entry.name, &status, AT_SYMLINK_NOFOLLOW) != 0) return last_error();
-  char target[PATH_MAX];
-  ssize_t length = readlinkat(from, entry.name, target, sizeof target - 1);
-  if (length < 0) return last_error();
-  if (static_cast<std::size_t>(length) >= sizeof target - 1) return too_long();
-  target[length] = '\0';
-  // An older entry of that name (a link or a file) is replaced, as a file
-  // copy replaces one; a folder in the way is left to tell.
-  if (symlinkat(target, folder->descriptor, entry.name) != 0) {
-    if (errno != EEXIST) return last_error();
-    struct stat existing;
-    if (fstatat(folder->descriptor, entry.name, &existing, AT_SYMLINK_NOFOLLOW) != 0) return last_error();
-    if (S_ISDIR(existing.st_mode)) return Status{Failure::exists, EEXIST};
-    if (unlinkat(folder->descriptor, entry.name, 0) != 0) return last_error();
-    if (symlinkat(target, folder->descriptor, entry.name) != 0) return last_error();
-  }
-  struct timespec times[2] = {status.st_atim, status.st_mtim};
-  if (utimensat(folder->descriptor, entry.name, times, AT_SYMLINK_NOFOLLOW) == 0) return kOk;
-  Status failed = last_error();
-  unlinkat(folder->descriptor, entry.name, 0);  // a link without its times is no whole copy
-  return failed;
+  if (entry.kind == EntryKind::link) return copy_link_at(from, entry.name, folder->descriptor, entry.name);
+  return status_of(copy_regular_file_at(from, entry.name, folder->descriptor, entry.name, O_NOFOLLOW, nullptr));
 }
 
 Status copy_listed_folder_attributes(FolderSearch* source, TargetFolder* folder) {
-  struct stat from;
-  struct stat to;
-  if (fstat(dirfd(source->folder), &from) != 0 || fstat(folder->descriptor, &to) != 0) return last_error();
-  // The bits are changed only where they differ, as for a copied file.
-  if ((to.st_mode & 07777) != (from.st_mode & 07777) && fchmod(folder->descriptor, from.st_mode & 07777) != 0)
-    return last_error();
-  struct timespec times[2] = {from.st_atim, from.st_mtim};
-  return status_of(futimens(folder->descriptor, times) == 0);
+  return copy_folder_attributes_of(dirfd(source->folder), folder->descriptor);
 }
 
 Status copy_file(const char* from, const char* to, EntryIdentity* copied) {
@@ -481,41 +498,7 @@ Status copy_folder_attributes(const char* from, const char* to) {
   struct timespec times[2] = {source.st_atim, source.st_mtim};
   return status_of(utimensat(AT_FDCWD, to, times, 0) == 0);
 }
-
-namespace {
-
-// Gives the new link TO the times of the link it copies (a link made by
-// symlink() gets the time of its making); a link whose times cannot be set is
-// removed again, as a file copy that cannot be finished is.
-Status give_link_times(const struct stat& source, const char* to) {
-  struct timespec times[2] = {source.st_atim, source.st_mtim};
-  if (utimensat(AT_FDCWD, to, times, AT_SYMLINK_NOFOLLOW) == 0) return kOk;
-  Status failed = last_error();
-  unlink(to);
-  return failed;
-}
-
-}  // namespace
-
-Status copy_link(const char* from, const char* to) {
-  struct stat source;
-  if (lstat(from, &source) != 0) return last_error();
-  char target[PATH_MAX];
-  ssize_t length = readlink(from, target, sizeof target - 1);
-  if (length < 0) return last_error();
-  if (static_cast<std::size_t>(length) >= sizeof target - 1) return too_long();
-  target[length] = '\0';
-  if (symlink(target, to) == 0) return give_link_times(source, to);
-  if (errno != EEXIST) return last_error();
-  // An older copy of the entry is replaced, as a file copy replaces one; a
-  // folder in the way is left to tell.
-  struct stat existing;
-  if (lstat(to, &existing) != 0) return last_error();
-  if (S_ISDIR(existing.st_mode)) return Status{Failure::exists, EEXIST};
-  if (unlink(to) != 0) return last_error();
-  if (symlink(target, to) != 0) return last_error();
-  return give_link_times(source, to);
-}
+Status copy_link(const char* from, const char* to) { return copy_link_at(AT_FDCWD, from, AT_FDCWD, to); }
 
 Status delete_file(const char* path) {
   // Linux refuses to unlink a folder (EISDIR), so no look beforehand is needed.

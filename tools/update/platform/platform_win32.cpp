@@ -40,6 +40,9 @@ Failure failure_of(DWORD error) {
   }
 }
 
+// Windows 95, 98 and ME (and Wine playing one): the high bit of the version.
+bool is_windows_9x() { return (GetVersion() & 0x80000000u) != 0; }
+
 // The status of the call that just failed, from GetLastError.
 Status last_error() {
   DWORD error = GetLastError();
@@ -334,7 +337,7 @@ Status copy_file(const char* from, const char* to, EntryIdentity* copied) {
     *copied = kUnknownIdentity;
     // Not looked at: a file that cannot be opened for its identity fails the
     // copy below with its own reason, or is copied with its identity unknown.
-    if (!(GetVersion() & 0x80000000u)) identity_of(from, 0, copied);
+    if (!is_windows_9x()) identity_of(from, 0, copied);
   }
   if (!CopyFileA(from, to, FALSE)) return last_error();
   return flush_file(to);
@@ -368,7 +371,7 @@ Status copy_folder_attributes(const char* from, const char* to) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
   // Windows 9x (the high bit of the version) cannot open a folder: the time
   // stays that of the copy there.
-  if (!(GetVersion() & 0x80000000u)) {
+  if (!is_windows_9x()) {
     Status timed = copy_folder_time(from, to);
     if (!timed.ok()) return timed;
   }
@@ -506,7 +509,7 @@ Status swap_in_file(const char* new_file, const char* file) {
   // Windows 9x has no rename that replaces (and Wine, playing Windows 98,
   // would make one that the real system cannot): the caller takes its own
   // steps there.
-  if (GetVersion() & 0x80000000u) return Status{Failure::not_supported, ERROR_CALL_NOT_IMPLEMENTED};
+  if (is_windows_9x()) return Status{Failure::not_supported, ERROR_CALL_NOT_IMPLEMENTED};
   return status_of(MoveFileExA(new_file, file, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
@@ -764,7 +767,7 @@ bool has_global_names() {
 
 FolderLock* lock_folder(const char* folder, Status* why) {
   char name[kLockName];
-  const bool nt = !(GetVersion() & 0x80000000u);
+  const bool nt = !is_windows_9x();
   *why = nt ? lock_name_from_identity(folder, name) : lock_name_from_path(folder, name);
   if (!why->ok()) return nullptr;
   const std::string mutex_name = (has_global_names() ? "Global\\" : "") + std::string(name);
