@@ -285,23 +285,28 @@ bool remove_if_link(const char* folder, int* result, platform::Status* first_fai
 
 }  // namespace
 
-int copy_folder_tree(const char* source, const char* target, platform::Status* first_failure, EntryHook hook) {
+int copy_folder_tree_into(const char* source, platform::TargetFolder* target, const char* target_path,
+                          platform::Status* first_failure, EntryHook hook) {
   // One path buffer for each side of the walk, here, for all its levels. A
   // folder whose own path does not fit is not searched, as open_folder
   // refuses a longer one.
   WalkPaths paths;
-  if (!compose(paths.source, 0, source, "") || !compose(paths.other, 0, target, "")) {
+  if (!compose(paths.source, 0, source, "") || !compose(paths.other, 0, target_path, "")) {
     if (first_failure) *first_failure = platform::too_long();
     return 0;
   }
+  return copy_tree_level(paths, std::strlen(source), std::strlen(target_path), hook, nullptr, nullptr, target,
+                         first_failure);
+}
+
+int copy_folder_tree(const char* source, const char* target, platform::Status* first_failure, EntryHook hook) {
   platform::Status why = platform::kOk;
   TargetFolder* filled = platform::open_target_folder(target, &why);
   if (!filled) {
     if (first_failure) *first_failure = why;
     return 0;
   }
-  int result =
-      copy_tree_level(paths, std::strlen(source), std::strlen(target), hook, nullptr, nullptr, filled, first_failure);
+  int result = copy_folder_tree_into(source, filled, target, first_failure, hook);
   platform::close_target_folder(filled);
   return result;
 }

@@ -27,6 +27,10 @@ using EntryHook = void (*)(const char* entry_path);
 
 int copy_folder_tree(const char* source, const char* target, platform::Status* first_failure = nullptr,
                      EntryHook hook = nullptr);
+// The same into the open folder target, whose path (ending in a separator)
+// is target_path: filled through target, whatever stands at its path since.
+int copy_folder_tree_into(const char* source, platform::TargetFolder* target, const char* target_path,
+                          platform::Status* first_failure = nullptr, EntryHook hook = nullptr);
 
 // Deletes everything below folder, read-only files and folders included, then
 // folder itself. A link (symbolic link, junction) is removed as itself and

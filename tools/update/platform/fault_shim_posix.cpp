@@ -16,6 +16,14 @@
 //                                    file "<path>.next" is renamed over it,
 //                                    as another process would while it is
 //                                    copied
+//   CORVANE_FAULT_SWAP=<folder>|<n>|<outside>
+//                                    after the n-th rename or folder made
+//                                    (renameat2, mkdirat) of the run, the
+//                                    folder (a whole path) is moved to
+//                                    "<folder>.moved" and a link to outside
+//                                    put in its place, as a user who may
+//                                    write in the application folder can
+//                                    do while an elevated run goes on
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
@@ -73,9 +81,37 @@ void replace_while_read(int descriptor) {
   rename((path + ".next").c_str(), path.c_str());
 }
 
+// After the n-th change, once: the folder swapped for a link to outside.
+void swap_after_change() {
+  static long changes = 0;
+  const char* value = getenv("CORVANE_FAULT_SWAP");
+  if (!value || !*value) return;
+  std::string text = value;
+  std::size_t first = text.find('|');
+  std::size_t second = text.find('|', first + 1);
+  if (first == std::string::npos || second == std::string::npos) return;
+  if (++changes != atol(text.substr(first + 1, second - first - 1).c_str())) return;
+  std::string folder = trimmed(text.substr(0, first));
+  rename(folder.c_str(), (folder + ".moved").c_str());
+  symlink(text.substr(second + 1).c_str(), folder.c_str());
+}
+
 }  // namespace
 
 extern "C" {
+
+int renameat2(int from_folder, const char* from, int to_folder, const char* to, unsigned flags) {
+  int result = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(from_folder, from, to_folder,
+                                                                                       to, flags);
+  if (result == 0) swap_after_change();
+  return result;
+}
+
+int mkdirat(int folder, const char* name, mode_t mode) {
+  int result = next<int (*)(int, const char*, mode_t)>("mkdirat")(folder, name, mode);
+  if (result == 0) swap_after_change();
+  return result;
+}
 
 DIR* opendir(const char* name) {
   DIR* listing = next<DIR* (*)(const char*)>("opendir")(name);

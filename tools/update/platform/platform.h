@@ -41,6 +41,8 @@ enum class Failure {
   other_volume,   // a rename cannot reach from one volume (file system) to the other
   link,           // a link this system cannot copy, move or delete as itself (Windows
                   // copies no link; under Wine every call acts on what it points to)
+  link_on_way,    // a link stands where a call walking below an open folder needs a
+                  // folder: it is not followed, and nothing is changed
   other,
 };
 
@@ -161,10 +163,46 @@ Status remove_listed_folder(FolderSearch* search, const char* name);
 struct TargetFolder;
 // Opens the existing folder path (ending in a separator) as a copy's target.
 TargetFolder* open_target_folder(const char* path, Status* why);
+// Opens a folder the run was given (the application, the release), as
+// configured: a link in its path, the last step included, is followed, since
+// that is where the configuration leads. What is below it is reached through
+// places, which follow no link.
+TargetFolder* open_given_folder(const char* path, Status* why);
 // Makes the sub-folder name in folder, or takes the one already there, and
 // opens it as a copy's target.
 TargetFolder* make_target_folder_in(TargetFolder* folder, const char* name, Status* why);
 void close_target_folder(TargetFolder* folder);
+struct EntryIdentity;
+
+// A place below an open folder: steps (names joined by separators, no "."
+// or ".." and none at the end) walked from folder, on POSIX relative to its
+// descriptor and without following a link at any step, the last one
+// included, so that a folder swapped for a link after it was opened or
+// looked at never leads the call outside: a link met on the way fails it
+// with Failure::link_on_way and changes nothing. Windows joins folder's path
+// and steps.
+struct Place {
+  TargetFolder* folder;
+  const char* steps;
+};
+// As move_entry: one rename that never replaces an existing target and
+// never copies. The last step of from is moved as itself, also a link.
+Status move_entry_between(const Place& from, const Place& to);
+// As create_folder.
+Status create_folder_at(const Place& place);
+// Opens the existing folder at place as a copy's target.
+TargetFolder* open_target_folder_at(const Place& place, Status* why);
+// Copies the file or the link at the path from to place, as copy_file and
+// copy_link do; an entry at place that is a link is not followed (that
+// fails).
+Status copy_file_to(const char* from, const Place& to, EntryIdentity* copied);
+Status copy_link_to(const char* from, const Place& to);
+// As delete_file: the file (or link) at place goes.
+Status delete_file_at(const Place& place);
+// Whether an entry (of any kind, a link included) stands at place; false
+// also when the way to it cannot be walked.
+bool entry_exists_at(const Place& place);
+
 // Copies the file or link entry of the folder that source lists into folder,
 // under its name, as copy_file and copy_link do.
 Status copy_listed_entry(FolderSearch* source, const FolderEntry& entry, TargetFolder* folder);
@@ -245,16 +283,13 @@ Status move_entry(const char* from, const char* to);
 // with Failure::other_volume.
 bool same_volume(const char* a, const char* b);
 
-// Moves a new folder into its place in one step, where that gives the same
-// result as copying it: on POSIX a rename keeps the modes, times and links,
-// as the copy does; the moved entries keep their owner, who unpacked the
-// release, where copies belong to the user running Corvane (the same one
-// when the updater that unpacked it starts Corvane). Never replaces an
-// existing target; fails across file systems. Windows: Failure::not_supported,
-// since a moved tree would keep the security settings of the release's folder
-// instead of inheriting those of the application folder, as a copy does.
-Status move_folder_into_place(const char* from, const char* to);
-// Whether move_folder_into_place can succeed on this system at all.
+// Whether a new folder moved into its place with one rename is what a copy
+// of it would be: on POSIX a rename keeps the modes, times and links, as the
+// copy does; the moved entries keep their owner, who unpacked the release,
+// where copies belong to the user running Corvane (the same one when the
+// updater that unpacked it starts Corvane). Not on Windows, where a moved
+// tree would keep the security settings of the release's folder instead of
+// inheriting those of the application folder, as a copy does.
 bool moves_folders_into_place();
 
 // MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT, and MOVEFILE_REPLACE_EXISTING

@@ -460,6 +460,16 @@ TargetFolder* open_target_folder(const char* path, Status* why) {
   return open_target_at(AT_FDCWD, plain[0] ? plain : ".", why);
 }
 
+TargetFolder* open_given_folder(const char* path, Status* why) {
+  int descriptor = open(path[0] ? path : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) {
+    *why = last_error();
+    return nullptr;
+  }
+  *why = kOk;
+  return new TargetFolder{descriptor};
+}
+
 TargetFolder* make_target_folder_in(TargetFolder* folder, const char* name, Status* why) {
   if (mkdirat(folder->descriptor, name, 0777) != 0 && errno != EEXIST) {
     *why = last_error();
@@ -472,6 +482,152 @@ void close_target_folder(TargetFolder* folder) {
   if (!folder) return;
   close(folder->descriptor);
   delete folder;
+}
+
+namespace {
+
+// The folder that holds the last step of place, opened by walking every
+// step before it from place's folder without following a link; *last gets
+// the last step. -1, with the reason in *why, when a step is missing, is no
+// folder, is a link (Failure::link_on_way) or is "." or "..".
+int open_parent_of(const Place& place, std::string* last, Status* why) {
+  const char* steps = place.steps;
+  int folder = openat(place.folder->descriptor, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) {
+    *why = last_error();
+    return -1;
+  }
+  for (;;) {
+    while (*steps == '/') ++steps;
+    const char* end = std::strchr(steps, '/');
+    std::string step = end ? std::string(steps, end) : std::string(steps);
+    while (end && *end == '/') ++end;
+    if (step.empty() || step == "." || step == "..") {
+      close(folder);
+      *why = Status{Failure::other, EINVAL};
+      return -1;
+    }
+    if (!end || !*end) {
+      *last = step;
+      *why = kOk;
+      return folder;
+    }
+    int next = openat(folder, step.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) {
+      struct stat status;
+      *why = (errno == ENOTDIR || errno == ELOOP) &&
+                     fstatat(folder, step.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode)
+                 ? Status{Failure::link_on_way, 0}
+                 : last_error();
+      close(folder);
+      return -1;
+    }
+    close(folder);
+    folder = next;
+    steps = end;
+  }
+}
+
+// The failure of a call on the last step of a place, opened with
+// O_NOFOLLOW: a link found there is named as one.
+Status last_step_error(int folder, const std::string& last) {
+  int error = errno;
+  struct stat status;
+  if ((error == ELOOP || error == ENOTDIR) && fstatat(folder, last.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(status.st_mode))
+    return Status{Failure::link_on_way, 0};
+  errno = error;
+  return last_error();
+}
+
+// renameat2 without replacing; where the file system has no such rename,
+// a test and then a rename.
+bool move_at(int from_folder, const char* from, int to_folder, const char* to) {
+  if (renameat2(from_folder, from, to_folder, to, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  struct stat status;
+  if (fstatat(to_folder, to, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return renameat(from_folder, from, to_folder, to) == 0;
+}
+
+}  // namespace
+
+Status move_entry_between(const Place& from, const Place& to) {
+  std::string from_name, to_name;
+  Status why = kOk;
+  int from_folder = open_parent_of(from, &from_name, &why);
+  if (from_folder < 0) return why;
+  int to_folder = open_parent_of(to, &to_name, &why);
+  if (to_folder < 0) {
+    close(from_folder);
+    return why;
+  }
+  Status moved = status_of(move_at(from_folder, from_name.c_str(), to_folder, to_name.c_str()));
+  close(to_folder);
+  close(from_folder);
+  return moved;
+}
+
+namespace {
+
+// Runs act(folder, last step) on the folder that holds place's last step,
+// reached as open_parent_of walks; the walk's failure when it cannot be.
+template <typename Act>
+Status act_at(const Place& place, Act act) {
+  std::string name;
+  Status why = kOk;
+  int folder = open_parent_of(place, &name, &why);
+  if (folder < 0) return why;
+  Status done = act(folder, name);
+  close(folder);
+  return done;
+}
+
+}  // namespace
+
+Status create_folder_at(const Place& place) {
+  return act_at(place, [](int folder, const std::string& name) {
+    return status_of(mkdirat(folder, name.c_str(), 0777) == 0);
+  });
+}
+
+TargetFolder* open_target_folder_at(const Place& place, Status* why) {
+  int descriptor = -1;
+  *why = act_at(place, [&descriptor](int folder, const std::string& name) {
+    descriptor = openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return descriptor < 0 ? last_step_error(folder, name) : kOk;
+  });
+  return descriptor < 0 ? nullptr : new TargetFolder{descriptor};
+}
+
+Status copy_file_to(const char* from, const Place& to, EntryIdentity* copied) {
+  return act_at(to, [from, copied](int folder, const std::string& name) {
+    return copy_regular_file_at(AT_FDCWD, from, folder, name.c_str(), O_NOFOLLOW, copied)
+               ? kOk
+               : last_step_error(folder, name);
+  });
+}
+
+Status copy_link_to(const char* from, const Place& to) {
+  return act_at(to, [from](int folder, const std::string& name) {
+    return copy_link_at(AT_FDCWD, from, folder, name.c_str());
+  });
+}
+
+Status delete_file_at(const Place& place) {
+  return act_at(place, [](int folder, const std::string& name) {
+    return status_of(unlinkat(folder, name.c_str(), 0) == 0);
+  });
+}
+
+bool entry_exists_at(const Place& place) {
+  return act_at(place, [](int folder, const std::string& name) {
+           struct stat status;
+           return status_of(fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0);
+         }).ok();
 }
 
 Status copy_listed_entry(FolderSearch* source, const FolderEntry& entry, TargetFolder* folder) {
@@ -526,18 +682,6 @@ Status remove_link(const char* path) {
 
 namespace {
 
-bool move_now(const char* from, const char* to) {
-  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without no-replace renames: test, then rename.
-  struct stat status;
-  if (lstat(to, &status) == 0) {
-    errno = EEXIST;
-    return false;
-  }
-  return rename(from, to) == 0;
-}
-
 bool device_of(const char* path, dev_t* device) {
   struct stat status;
   if (stat(path, &status) != 0) return false;
@@ -547,7 +691,7 @@ bool device_of(const char* path, dev_t* device) {
 
 }  // namespace
 
-Status move_entry(const char* from, const char* to) { return status_of(move_now(from, to)); }
+Status move_entry(const char* from, const char* to) { return status_of(move_at(AT_FDCWD, from, AT_FDCWD, to)); }
 
 bool is_path_separator(char c) { return c == '/'; }
 
@@ -568,8 +712,6 @@ bool same_volume(const char* a, const char* b) {
   dev_t first, second;
   return device_of(a, &first) && device_of(b, &second) && first == second;
 }
-
-Status move_folder_into_place(const char* from, const char* to) { return status_of(move_now(from, to)); }
 
 bool moves_folders_into_place() { return true; }
 

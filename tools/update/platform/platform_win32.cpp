@@ -296,6 +296,10 @@ TargetFolder* open_target_folder(const char* path, Status* why) {
   return new TargetFolder{path};
 }
 
+// The path is kept, as for any target: a missing folder fails the first call
+// made in it, with its reason.
+TargetFolder* open_given_folder(const char* path, Status* why) { return open_target_folder(path, why); }
+
 TargetFolder* make_target_folder_in(TargetFolder* folder, const char* name, Status* why) {
   const std::string path = folder->path + name + "/";
   if (path.size() >= kPathBuffer) {
@@ -486,14 +490,55 @@ Status move_entry(const char* from, const char* to) {
   return status_of(MoveFileA(from, to));
 }
 
-// A moved tree keeps the security settings it had in the release; a copy
-// takes those of the application folder, which is what an installed
-// application must have. So the new folder is always copied here.
-Status move_folder_into_place(const char*, const char*) {
-  return Status{Failure::not_supported, ERROR_NOT_SUPPORTED};
+bool moves_folders_into_place() { return false; }
+
+namespace {
+
+// The path of a place: its folder's path and its steps. The calls on it are
+// the path calls: the walk without links is the POSIX build's.
+bool place_path(const Place& place, std::string* path) {
+  *path = place.folder->path + place.steps;
+  return path->size() < kPathBuffer;
 }
 
-bool moves_folders_into_place() { return false; }
+}  // namespace
+
+Status move_entry_between(const Place& from, const Place& to) {
+  std::string from_path, to_path;
+  if (!place_path(from, &from_path) || !place_path(to, &to_path)) return too_long();
+  return move_entry(from_path.c_str(), to_path.c_str());
+}
+
+Status create_folder_at(const Place& place) {
+  std::string path;
+  return place_path(place, &path) ? create_folder(path.c_str()) : too_long();
+}
+
+TargetFolder* open_target_folder_at(const Place& place, Status* why) {
+  std::string path;
+  if (!place_path(place, &path)) {
+    *why = too_long();
+    return nullptr;
+  }
+  return open_target_folder((path + "/").c_str(), why);
+}
+
+Status copy_file_to(const char* from, const Place& to, EntryIdentity* copied) {
+  std::string path;
+  return place_path(to, &path) ? copy_file(from, path.c_str(), copied) : too_long();
+}
+
+Status copy_link_to(const char*, const Place&) { return kLinkRefused; }
+
+bool entry_exists_at(const Place& place) {
+  std::string path;
+  return place_path(place, &path) && file_attributes(path.c_str()) != kInvalidAttributes;
+}
+
+Status delete_file_at(const Place& place) {
+  std::string path;
+  return place_path(place, &path) ? delete_file(path.c_str()) : too_long();
+}
 
 Status move_entry_at_restart(const char* from, const char* to, bool replace_existing) {
   if (is_link_under_wine(from)) return kLinkRefused;  // Wine's restart would move what it points to

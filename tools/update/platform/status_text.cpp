@@ -15,6 +15,7 @@ std::string describe_without_code(Failure failure) {
     case Failure::mount_point: return "another file system is mounted there";
     case Failure::other_volume: return "not the same volume";
     case Failure::link: return "a link, which this system cannot copy, move or delete as itself";
+    case Failure::link_on_way: return "a link stands where a folder was, and it is not followed";
     case Failure::other: break;
   }
   return "failed";

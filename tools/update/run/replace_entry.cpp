@@ -43,6 +43,7 @@ enum class OldVersion {
 
 // One name's paths, all without trailing separators.
 struct Entry {
+  std::string name;    // as listed, below the application and the release
   std::string source;  // the new version, in the release
   std::string target;  // the name in the application folder
   std::string backup;  // the old version's place in the backup folder
@@ -67,7 +68,69 @@ struct Incoming {
   std::string path;
   bool staged;
   platform::EntryIdentity copied;  // a staged file: the release's file that was read
+  platform::TargetFolder* folder;  // where it is: the release's or the stage's open folder
+  std::string steps;               // ... and below it
+  platform::Place place() const { return {folder, steps.c_str()}; }
 };
+
+// A folder the run was given, opened once when first needed (a link in its
+// path is where the configuration leads). Null, with the reason in *why,
+// when it cannot be.
+platform::TargetFolder* given_folder(platform::TargetFolder** open, const std::string& path, Status* why) {
+  if (!*open) *open = platform::open_given_folder(path.c_str(), why);
+  return *open;
+}
+
+// The application folder, made when missing (a new install).
+platform::TargetFolder* app_folder(PassFolders& folders, Status* why) {
+  if (!folders.app_open && !folders.app.empty() && is_folder(folders.app.c_str()) != 1)
+    make_folder_path(folders.app.c_str());  // not looked at: the open below fails with the reason
+  return given_folder(&folders.app_open, folders.app, why);
+}
+
+// A work folder of the pass, name in the open folder parent, made when first
+// needed and opened once: what goes into it reaches the folder that was
+// opened, and a link put in its place is refused, never followed.
+platform::TargetFolder* work_folder(platform::TargetFolder** open, platform::TargetFolder* parent, const char* name,
+                                    Status* why) {
+  if (*open || !parent) return *open;
+  Status made = platform::create_folder_at({parent, name});
+  if (!made.ok() && made.failure != Failure::exists) {
+    *why = made;
+    return nullptr;
+  }
+  *open = platform::open_target_folder_at({parent, name}, why);
+  return *open;
+}
+
+platform::TargetFolder* backup_folder(PassFolders& folders, Status* why) {
+  return work_folder(&folders.backup_open, app_folder(folders, why), "updateTemp", why);
+}
+
+platform::TargetFolder* stage_folder(PassFolders& folders, Status* why) {
+  return work_folder(&folders.stage_open, app_folder(folders, why), "updateStage", why);
+}
+
+platform::TargetFolder* pending_folder(PassFolders& folders, Status* why) {
+  return work_folder(&folders.pending_open, app_folder(folders, why), "updatePending", why);
+}
+
+platform::TargetFolder* set_aside_folder(PassFolders& folders, Status* why) {
+  return work_folder(&folders.set_aside_open, given_folder(&folders.update_temp_open, folders.update_temp, why),
+                     "deleteTemp", why);
+}
+
+// Makes each missing folder above the last step of steps, below folder,
+// outermost first. The first failure, other than a folder already there.
+Status make_parents_at(platform::TargetFolder* folder, const std::string& steps) {
+  for (std::size_t end = 1; end < steps.size(); ++end) {
+    if (!platform::is_path_separator(steps[end]) || platform::is_path_separator(steps[end - 1])) continue;
+    const std::string part = steps.substr(0, end);
+    Status made = platform::create_folder_at({folder, part.c_str()});
+    if (!made.ok() && made.failure != Failure::exists) return made;
+  }
+  return platform::kOk;
+}
 
 // How a swap ended: done (its outcome line is written), or undone because the
 // release's entry cannot be renamed to the name after all (a volume is
@@ -138,25 +201,20 @@ void log_copy_failed(const Entry& entry, bool is_folder, const Status& reason) {
     log_printf("Copy file failed: %s (%s)\n", text(entry.source), text(why(reason)));
 }
 
-// A name in a folder of the pass's own that nothing stands at yet.
-std::string unused_name(const std::string& folder, unsigned* counter) {
-  std::string path;
-  do path = folder + std::to_string(++*counter);
-  while (platform::file_attributes(path.c_str()) != platform::kInvalidAttributes);
-  return path;
-}
-
-// Copies the new version to path: a folder's whole tree, a link as the link
-// (which fails where the system makes no links), else the file.
-Status copy_new_version(const Entry& entry, bool is_folder, const std::string& path,
+// Copies the new version to place, whose path is path: a folder's whole
+// tree, a link as the link (which fails where the system makes no links),
+// else the file.
+Status copy_new_version(const Entry& entry, bool is_folder, const platform::Place& place, const std::string& path,
                         platform::EntryIdentity* copied) {
   if (is_folder) {
-    Status copied = platform::create_folder(path.c_str());
-    if (copied.ok()) copy_folder_tree((entry.source + "/").c_str(), (path + "/").c_str(), &copied);
-    return copied;
+    Status made = platform::create_folder_at(place);
+    platform::TargetFolder* target = made.ok() ? platform::open_target_folder_at(place, &made) : nullptr;
+    if (target) copy_folder_tree_into((entry.source + "/").c_str(), target, (path + "/").c_str(), &made);
+    platform::close_target_folder(target);
+    return made;
   }
-  if (entry.new_kind == Kind::link) return platform::copy_link(entry.source.c_str(), path.c_str());
-  return platform::copy_file(entry.source.c_str(), path.c_str(), copied);
+  if (entry.new_kind == Kind::link) return platform::copy_link_to(entry.source.c_str(), place);
+  return platform::copy_file_to(entry.source.c_str(), place, copied);
 }
 
 // Copies the new version into the stage folder, on the application's volume,
@@ -164,29 +222,28 @@ Status copy_new_version(const Entry& entry, bool is_folder, const std::string& p
 // old version stays at its name. False, with the failure line, when it
 // cannot; the partial copy is then removed.
 bool stage(PassFolders& folders, const Entry& entry, bool is_folder, Incoming* incoming) {
-  Status copied = platform::create_folder(folders.stage.c_str());
-  if (copied.failure == Failure::exists) copied = platform::kOk;
+  Status copied = platform::kOk;
+  platform::TargetFolder* stage = stage_folder(folders, &copied);
+  // Each copy gets a name of its own there, which nothing stands at yet
+  // (what an earlier run left may not have been emptied).
   std::string staged;
+  do staged = std::to_string(++folders.staged);
+  while (stage && platform::entry_exists_at({stage, staged.c_str()}));
   platform::EntryIdentity read = platform::kUnknownIdentity;
-  if (copied.ok()) {
-    staged = unused_name(folders.stage, &folders.staged);
-    copied = copy_new_version(entry, is_folder, staged, &read);
-  }
+  if (stage) copied = copy_new_version(entry, is_folder, {stage, staged.c_str()}, folders.stage + staged, &read);
   // On the disk before the old version moves: a rename that lands before
   // the copy's data would leave the name empty after a power cut. A copy
   // that cannot be flushed fails like one that cannot be made, and the old
   // version stays.
-  if (copied.ok()) copied = make_durable(folders.stage);
-  if (copied.ok()) {
-    *incoming = {staged, true, read};
+  if (stage && copied.ok()) copied = make_durable(folders.stage);
+  if (stage && copied.ok()) {
+    *incoming = {folders.stage + staged, true, read, stage, staged};
     return true;
   }
-  // Not looked at: what stays is removed with the stage folder at the end of
-  // the run, whose line says so when it cannot be.
-  if (!staged.empty() && is_folder)
-    delete_folder_tree((staged + "/").c_str());
-  else if (!staged.empty())
-    platform::delete_file(staged.c_str());
+  // What a failed copy left in the stage goes with the stage folder at the
+  // end of the run (whose line says so when it cannot): deleted through
+  // that folder's path, checked there not to be a link, never now through a
+  // path that a link put in the stage's place could lead outside.
   log_copy_failed(entry, is_folder, copied);
   return false;
 }
@@ -198,17 +255,33 @@ bool stage(PassFolders& folders, const Entry& entry, bool is_folder, Incoming* i
 // would take the new files copied into it along into the backup. A file in
 // use (a sharing violation) stays for the restart; any other failure leaves
 // the name as it is. False, with the log line, when the name must stay.
-bool back_up(Entry& entry, bool new_is_folder, OldVersion* old_version, Status* in_use) {
-  Status moved = platform::move_entry(entry.target.c_str(), entry.backup.c_str());
+bool back_up(PassFolders& folders, Entry& entry, bool new_is_folder, OldVersion* old_version, Status* in_use) {
+  // A path that would not fit is refused, never cut (the names in the
+  // backup folder are the longest).
+  if (entry.backup.size() >= platform::kPathMax) {
+    log_printf("Backup failed, not replaced: %s (%s)\n", text(entry.target), text(why(platform::too_long())));
+    return false;
+  }
+  // The backup folder is made when the first old version needs it.
+  if (!folders.backup_open && old_kind(entry) == Kind::missing) return true;  // a new name: nothing to back up
+  Status moved = platform::kOk;
+  platform::TargetFolder* backup = backup_folder(folders, &moved);
+  if (!backup) {
+    log_printf("Backup failed, not replaced: %s (%s)\n", text(entry.target), text(why(moved)));
+    return false;
+  }
+  const platform::Place target = {folders.app_open, entry.name.c_str()};
+  const platform::Place backup_place = {backup, entry.name.c_str()};
+  moved = platform::move_entry_between(target, backup_place);
   if (!moved.ok() && moved.failure == Failure::not_found) {
     if (old_kind(entry) == Kind::missing) return true;  // a new name: nothing to back up
     // The folders above the backup path are made when first needed.
-    Status made = make_parent_folders(entry.backup);
+    Status made = make_parents_at(backup, entry.name);
     if (!made.ok()) {
       log_printf("Backup failed, not replaced: %s (%s)\n", text(entry.target), text(why(made)));
       return false;
     }
-    moved = platform::move_entry(entry.target.c_str(), entry.backup.c_str());
+    moved = platform::move_entry_between(target, backup_place);
   }
   if (moved.ok()) {
     *old_version = OldVersion::backed_up;
@@ -218,7 +291,7 @@ bool back_up(Entry& entry, bool new_is_folder, OldVersion* old_version, Status* 
   if (moved.failure == Failure::in_use && !folder_involved && has_restart_moves()) {
     // Moved at the restart instead: the backup path's folder must be there
     // by then.
-    Status made = make_parent_folders(entry.backup);
+    Status made = make_parents_at(backup, entry.name);
     if (!made.ok()) {
       log_printf("Backup failed, not replaced: %s (%s)\n", text(entry.target), text(why(made)));
       return false;
@@ -238,8 +311,9 @@ bool back_up(Entry& entry, bool new_is_folder, OldVersion* old_version, Status* 
 // could not be put in place. Where that fails too, the NT line moves it back
 // at the restart; elsewhere the line names where it is. False when it is not
 // back at its name now.
-bool put_back(const Entry& entry) {
-  Status back = platform::move_entry(entry.backup.c_str(), entry.target.c_str());
+bool put_back(const PassFolders& folders, const Entry& entry) {
+  Status back = platform::move_entry_between({folders.backup_open, entry.name.c_str()},
+                                             {folders.app_open, entry.name.c_str()});
   if (back.ok()) return true;
   if (is_nt_platform() && platform::move_entry_at_restart(entry.backup.c_str(), entry.target.c_str(), false).ok())
     log_printf("Old version put back at the restart: %s (%s)\n", text(entry.backup), text(why(back)));
@@ -257,18 +331,23 @@ void replace_file_at_restart(PassFolders& folders, const Entry& entry, const Inc
                              OldVersion old_version, const Status& failure_now) {
   Status request = platform::kOk;
   std::string from = incoming.path;
+  std::string parked;  // the copy's name in the pending folder
   if (incoming.staged && has_restart_moves()) {
-    request = platform::create_folder(folders.pending.c_str());
-    if (request.failure == Failure::exists) request = platform::kOk;
+    platform::TargetFolder* pending = pending_folder(folders, &request);
     // The pending folder's names are never used twice: an earlier run's copy
     // may wait there for the same restart.
     unsigned counter = 0;
-    if (request.ok()) from = unused_name(folders.pending, &counter);
-    if (request.ok()) request = platform::move_entry(incoming.path.c_str(), from.c_str());
+    if (pending) {
+      do {
+        parked = std::to_string(++counter);
+        request = platform::move_entry_between(incoming.place(), {pending, parked.c_str()});
+      } while (request.failure == Failure::exists);
+    }
     if (!request.ok()) {
       log_copy_failed(entry, false, request);
       return;
     }
+    from = folders.pending + parked;
   }
   const char* backup = old_version == OldVersion::none ? nullptr : entry.backup.c_str();
   if (has_restart_moves() &&
@@ -291,8 +370,8 @@ void replace_file_at_restart(PassFolders& folders, const Entry& entry, const Inc
   // administrator only): nothing waits for the restart, so the copy parked
   // for it goes, while the release keeps its source and the old version
   // stays at its name.
-  if (from != incoming.path) {
-    Status removed = platform::delete_file(from.c_str());
+  if (!parked.empty()) {
+    Status removed = platform::delete_file_at({folders.pending_open, parked.c_str()});
     if (!removed.ok()) log_printf("Work folder not emptied: %s (%s)\n", text(from), text(why(removed)));
   }
   log_printf("Restart move refused, not replaced: %s (%s)\n", text(entry.target), text(why(request)));
@@ -305,7 +384,8 @@ void replace_file_at_restart(PassFolders& folders, const Entry& entry, const Inc
 Status make_target_parent(PassFolders& folders, const Entry& entry) {
   std::string parent = folder_part(entry.target);
   if (parent == folders.parent_made) return platform::kOk;
-  Status made = make_parent_folders(entry.target);
+  Status made = platform::kOk;
+  if (app_folder(folders, &made)) made = make_parents_at(folders.app_open, entry.name);
   if (made.ok()) folders.parent_made = parent;
   return made;
 }
@@ -315,10 +395,14 @@ Status make_target_parent(PassFolders& folders, const Entry& entry) {
 // leaves a partial tree only there, which no listed name reaches and the next
 // pass clears, never a partial source that a rerun would copy over the whole
 // new folder. A source that cannot be moved aside stays whole in the release.
-void delete_source_folder(PassFolders& folders, const std::string& source) {
-  if (!make_folder(folders.set_aside.c_str())) return;  // not looked at: the source stays whole
-  std::string aside = folders.set_aside + std::to_string(++folders.sources_set_aside);
-  if (!platform::move_entry(source.c_str(), aside.c_str()).ok()) return;  // as above
+void delete_source_folder(PassFolders& folders, const Entry& entry) {
+  Status unused = platform::kOk;
+  platform::TargetFolder* set_aside = set_aside_folder(folders, &unused);
+  if (!set_aside) return;  // not looked at: the source stays whole
+  const std::string number = std::to_string(++folders.sources_set_aside);
+  std::string aside = folders.set_aside + number;
+  if (!platform::move_entry_between({folders.release_open, entry.name.c_str()}, {set_aside, number.c_str()}).ok())
+    return;  // as above
   // Not looked at: what cannot be deleted stays in the set-aside folder, which
   // the end of the run empties, and the application already holds the new tree.
   delete_folder_tree((aside + "/").c_str());
@@ -361,7 +445,7 @@ void delete_source_of_copy(PassFolders& folders, const Entry& entry, const Incom
     return;
   }
   if (is_folder)
-    delete_source_folder(folders, entry.source);
+    delete_source_folder(folders, entry);
   else
     delete_source_file(entry, incoming);
 }
@@ -383,7 +467,7 @@ Renamed after_rename(PassFolders& folders, Entry& entry, const Incoming& incomin
       log_printf("Copy file: %s\n", text(entry.source));
     return Renamed::done;
   }
-  if (old_version == OldVersion::backed_up && !put_back(entry)) {
+  if (old_version == OldVersion::backed_up && !put_back(folders, entry)) {
     log_copy_failed(entry, is_folder, placed);
     return Renamed::done;
   }
@@ -398,7 +482,7 @@ Renamed after_rename(PassFolders& folders, Entry& entry, const Incoming& incomin
 Swap swap_file(PassFolders& folders, Entry& entry, const Incoming& incoming) {
   OldVersion old_version = OldVersion::none;
   Status in_use = platform::kOk;
-  if (!back_up(entry, false, &old_version, &in_use)) return Swap::done;
+  if (!back_up(folders, entry, false, &old_version, &in_use)) return Swap::done;
   if (old_version == OldVersion::in_use) {
     replace_file_at_restart(folders, entry, incoming, old_version, in_use);
     return Swap::done;
@@ -406,7 +490,7 @@ Swap swap_file(PassFolders& folders, Entry& entry, const Incoming& incoming) {
   // A new file below a sub-folder the application does not have yet needs
   // that folder, or it could never be put in place.
   Status placed = make_target_parent(folders, entry);
-  if (placed.ok()) placed = platform::move_entry(incoming.path.c_str(), entry.target.c_str());
+  if (placed.ok()) placed = platform::move_entry_between(incoming.place(), {folders.app_open, entry.name.c_str()});
   switch (after_rename(folders, entry, incoming, false, old_version, placed)) {
     case Renamed::done: return Swap::done;
     case Renamed::needs_copy: return Swap::needs_copy;
@@ -426,11 +510,9 @@ Swap swap_file(PassFolders& folders, Entry& entry, const Incoming& incoming) {
 Swap swap_folder(PassFolders& folders, Entry& entry, const Incoming& incoming) {
   OldVersion old_version = OldVersion::none;
   Status unused = platform::kOk;
-  if (!back_up(entry, true, &old_version, &unused)) return Swap::done;
-  Status placed = make_parent_folders(entry.target);
-  if (placed.ok())
-    placed = incoming.staged ? platform::move_entry(incoming.path.c_str(), entry.target.c_str())
-                             : platform::move_folder_into_place(incoming.path.c_str(), entry.target.c_str());
+  if (!back_up(folders, entry, true, &old_version, &unused)) return Swap::done;
+  Status placed = make_target_parent(folders, entry);
+  if (placed.ok()) placed = platform::move_entry_between(incoming.place(), {folders.app_open, entry.name.c_str()});
   switch (after_rename(folders, entry, incoming, true, old_version, placed)) {
     case Renamed::done: return Swap::done;
     case Renamed::needs_copy: return Swap::needs_copy;
@@ -448,7 +530,13 @@ Swap swap_folder(PassFolders& folders, Entry& entry, const Incoming& incoming) {
 // refused by its copy where it makes none (Windows).
 void put_new_version(PassFolders& folders, Entry& entry, bool is_folder) {
   Swap (*swap)(PassFolders&, Entry&, const Incoming&) = is_folder ? swap_folder : swap_file;
-  Incoming incoming = {entry.source, false, platform::kUnknownIdentity};
+  Status opened = platform::kOk;
+  Incoming incoming = {entry.source, false, platform::kUnknownIdentity,
+                       given_folder(&folders.release_open, folders.unzip, &opened), entry.name};
+  if (!incoming.folder) {
+    log_copy_failed(entry, is_folder, opened);
+    return;
+  }
   const bool moves_as_copied = (!is_folder && entry.new_kind != Kind::link) || folders.folders_move;
   const bool by_rename = folders.release_on_app_volume && moves_as_copied;
   if (by_rename && swap(folders, entry, incoming) == Swap::done) return;
@@ -464,6 +552,7 @@ PassFolders pass_folders(const UpdateConfig& config) {
   folders.backup = config.app_path + kBackupFolder;
   folders.stage = config.app_path + kStageFolder;
   folders.pending = config.app_path + kPendingFolder;
+  folders.update_temp = config.update_temp_path;
   folders.set_aside = config.update_temp_path + "deleteTemp/";
   folders.release_on_app_volume =
       platform::same_volume(folders.unzip.c_str(), folder_or_current(folders.app).c_str());
@@ -506,6 +595,7 @@ void replace_name(PassFolders& folders, const std::string& configured_name) {
     log_printf("Name refused, it passes through a link: %s\n", text(configured_name));
     return;
   }
+  entry.name = name;
   entry.target = folders.app + name;
   entry.backup = folders.backup + name;
   entry.old_known = false;
@@ -531,4 +621,13 @@ void clear_work_folders(const PassFolders& folders) {
   // Not looked at: a pending folder that still holds a copy waits for its
   // restart; removing it only succeeds once it is empty.
   if (is_folder(folders.pending.c_str()) == 1) platform::remove_folder(folders.pending.c_str());
+}
+
+void close_pass_folders(PassFolders& folders) {
+  for (platform::TargetFolder** open : {&folders.app_open, &folders.release_open, &folders.backup_open,
+                                        &folders.stage_open, &folders.pending_open, &folders.update_temp_open,
+                                        &folders.set_aside_open}) {
+    platform::close_target_folder(*open);
+    *open = nullptr;
+  }
 }

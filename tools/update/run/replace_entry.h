@@ -11,6 +11,9 @@
 #include <string>
 
 struct UpdateConfig;
+namespace platform {
+struct TargetFolder;
+}
 
 // What the names of one pass share: its folders, and what it already knows of
 // them, so that no name asks the system again.
@@ -23,6 +26,18 @@ struct PassFolders {
   std::string set_aside;    // where replaced folders' sources go to be deleted
   std::string parent_made;  // the folder that last held a new file, known to exist
   std::set<std::string> names_done;    // each listed name once, as the system spells it alike
+  std::string update_temp;  // the folder that holds the release and set_aside
+  // The same folders, each opened once when first needed: every move and
+  // copy of the pass is made below them, step by step, never through a link
+  // put in the place of a folder during the run (POSIX). Closed by
+  // close_pass_folders.
+  platform::TargetFolder* app_open = nullptr;
+  platform::TargetFolder* release_open = nullptr;
+  platform::TargetFolder* backup_open = nullptr;
+  platform::TargetFolder* stage_open = nullptr;
+  platform::TargetFolder* pending_open = nullptr;
+  platform::TargetFolder* update_temp_open = nullptr;
+  platform::TargetFolder* set_aside_open = nullptr;
   bool release_on_app_volume = false;  // a rename reaches the application from the release
   bool folders_move = false;           // ... and a new folder or link may be moved in with it
   unsigned staged = 0;
@@ -30,6 +45,7 @@ struct PassFolders {
 };
 
 PassFolders pass_folders(const UpdateConfig& config);
+void close_pass_folders(PassFolders& folders);
 
 // Replaces the listed name, as configured (a folder's name may end in a
 // separator). Names that lead outside, through a link or into a folder of the

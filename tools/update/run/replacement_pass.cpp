@@ -97,6 +97,7 @@ void run_replacement_pass(const std::string& run_parameter) {
       }
       clear_work_folders(folders);
     }
+    close_pass_folders(folders);
     // And so is every rename and copy of the pass before it ends; a failure
     // is logged, and there is nothing left to hold back.
     make_durable(folder_or_current(folders.app));

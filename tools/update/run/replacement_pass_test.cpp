@@ -505,9 +505,8 @@ TEST_F(ReplacementPassTest, AStageFolderThatCannotBeEmptiedIsLoggedAndTheUpdateG
 
 TEST_F(ReplacementPassTest, AnOldVersionThatCannotBeMovedBackIsNamedInTheLog) {
   // The rename of the new version and the move back both fail: the tracer
-  // fails the third and fourth rename of the run (the first finds no backup
-  // folder yet, the second is the backup). The name is then empty, and the
-  // log names where its old version is.
+  // fails the second and third rename of the run (the first is the backup).
+  // The name is then empty, and the log names where its old version is.
   if (test_support::kWindows || test_support::run_process("strace -V >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "needs strace to make renames fail";
   struct Case {
@@ -531,7 +530,7 @@ TEST_F(ReplacementPassTest, AnOldVersionThatCannotBeMovedBackIsNamedInTheLog) {
     write_config(std::string(c.name) + ";");
     Tree old_version = snapshot(app_);
     Tree new_version = snapshot(release_);
-    std::string command = "strace -f -qq -o /dev/null -e trace=renameat2 -e inject=renameat2:error=EBUSY:when=3..4 " +
+    std::string command = "strace -f -qq -o /dev/null -e trace=renameat2 -e inject=renameat2:error=EBUSY:when=2..3 " +
                           test_support::corvane_command_line(config_path());
     EXPECT_EQ(test_support::run_process(command), 1);
     EXPECT_FALSE(exists(app_ + c.name));
@@ -1191,6 +1190,66 @@ TEST_F(ReplacementPassTest, AReadOrFlushThatFailsKeepsTheOldVersionAndTheRelease
         EXPECT_EQ(of_name(snapshot(release_), name), of_name(release, name)) << name;
       }
     }
+  }
+}
+
+TEST_F(ReplacementPassTest, AFolderSwappedForALinkDuringTheRunNeverLeadsAMoveOrACopyOutside) {
+  // Another user who may write in the application folder swaps a folder of
+  // the run for a link to a folder outside, after a given rename or folder
+  // made by the run: what goes into a work folder goes on into the folder
+  // that was opened, and a name below a swapped folder is refused, also
+  // when it was looked at before the swap. The folder outside never changes.
+  if (!can_inject_faults()) GTEST_SKIP() << "no fault library for this system";
+  const std::string not_followed = " (a link stands where a folder was, and it is not followed)";
+  struct Case {
+    const char* what;
+    bool release_elsewhere;  // on another file system: every new version staged
+    const char* swapped;     // below the application folder
+    int after_renames;
+    Tree app, release;
+    Tree moved;  // what the swapped folder holds in the end
+    Lines log;
+  } cases[] = {
+      {"the backup folder, once it holds an old version", false, "updateTemp", 2,
+       {{"a.dll", "a 1"}, {"b.dll", "b 1"}, {"c.dll", "c 1"}},
+       {{"a.dll", "a 2"}, {"b.dll", "b 2"}, {"c.dll", "c 2"}},
+       {{"a.dll", "a 1"}, {"b.dll", "b 1"}, {"c.dll", "c 1"}},
+       {"Copy file: {release}a.dll", "Copy file: {release}b.dll", "Copy file: {release}c.dll"}},
+      {"the stage folder, once a copy went in from it", true, "updateStage", 4,
+       {{"a.dll", "a 1"}, {"b.dll", "b 1"}, {"c.dll", "c 1"}},
+       {{"a.dll", "a 2"}, {"b.dll", "b 2"}, {"c.dll", "c 2"}},
+       {},
+       {"Copy file: {release}a.dll", "Copy file: {release}b.dll", "Copy file: {release}c.dll"}},
+      {"a listed name's folder, after the name was looked at", false, "plugins", 2,
+       {{"plugins", "/"}, {"plugins/a.plg", "a 1"}, {"plugins/b.plg", "b 1"}},
+       {{"plugins", "/"}, {"plugins/a.plg", "a 2"}, {"plugins/b.plg", "b 2"}},
+       {{"a.plg", "a 1"}, {"b.plg", "b 1"}},
+       {"Backup failed, not replaced: {app}plugins/a.plg" + not_followed,
+        "Name refused, it passes through a link: plugins/b.plg"}},
+  };
+  const std::string outside = root_ + "outside/";
+  const Tree outside_tree = {{"keep.txt", "not the application's"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.release_elsewhere && temp_on_other_file_system() == root_ + "tmp/") continue;  // no second file system
+    test_support::remove_tree(app_);
+    test_support::remove_tree(outside);
+    test_support::remove_tree(release_);
+    make_tree(app_, c.app);
+    make_tree(release_, c.release);
+    make_tree(outside, outside_tree);
+    std::string names;
+    for (const auto& [path, content] : c.release)
+      if (content != "/") names += path + ";";
+    write_config(names);
+    {
+      InjectedFaults faults(Faults{
+          {"CORVANE_FAULT_SWAP", app_ + c.swapped + "|" + std::to_string(c.after_renames) + "|" + outside}});
+      EXPECT_EQ(run(), 1);
+    }
+    EXPECT_EQ(snapshot(outside), outside_tree);
+    EXPECT_EQ(log_lines(), expected(c.log));
+    EXPECT_EQ(snapshot(app_ + c.swapped + ".moved/"), c.moved);
   }
 }
 
