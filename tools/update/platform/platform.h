@@ -43,6 +43,7 @@ enum class Failure {
                   // copies no link; under Wine every call acts on what it points to)
   link_on_way,    // a link stands where a call walking below an open folder needs a
                   // folder: it is not followed, and nothing is changed
+  replaced,       // another entry stands where this program made one
   other,
 };
 
@@ -202,6 +203,8 @@ Status delete_file_at(const Place& place);
 // Whether an entry (of any kind, a link included) stands at place; false
 // also when the way to it cannot be walked.
 bool entry_exists_at(const Place& place);
+// The identity of the entry at place, as link_identity gives it.
+Status identity_at(const Place& place, EntryIdentity* identity);
 
 // Copies the file or link entry of the folder that source lists into folder,
 // under its name, as copy_file and copy_link do.

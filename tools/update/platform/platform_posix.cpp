@@ -630,6 +630,15 @@ bool entry_exists_at(const Place& place) {
          }).ok();
 }
 
+Status identity_at(const Place& place, EntryIdentity* identity) {
+  return act_at(place, [identity](int folder, const std::string& name) {
+    struct stat status;
+    if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return last_error();
+    *identity = EntryIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    return kOk;
+  });
+}
+
 Status copy_listed_entry(FolderSearch* source, const FolderEntry& entry, TargetFolder* folder) {
   const int from = dirfd(source->folder);
   if (entry.kind == EntryKind::link) return copy_link_at(from, entry.name, folder->descriptor, entry.name);

@@ -535,6 +535,11 @@ bool entry_exists_at(const Place& place) {
   return place_path(place, &path) && file_attributes(path.c_str()) != kInvalidAttributes;
 }
 
+Status identity_at(const Place& place, EntryIdentity* identity) {
+  std::string path;
+  return place_path(place, &path) ? link_identity(path.c_str(), identity) : too_long();
+}
+
 Status delete_file_at(const Place& place) {
   std::string path;
   return place_path(place, &path) ? delete_file(path.c_str()) : too_long();

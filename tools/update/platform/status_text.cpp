@@ -16,6 +16,7 @@ std::string describe_without_code(Failure failure) {
     case Failure::other_volume: return "not the same volume";
     case Failure::link: return "a link, which this system cannot copy, move or delete as itself";
     case Failure::link_on_way: return "a link stands where a folder was, and it is not followed";
+    case Failure::replaced: return "another entry was put in its place";
     case Failure::other: break;
   }
   return "failed";

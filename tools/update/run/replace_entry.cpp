@@ -70,6 +70,7 @@ struct Incoming {
   platform::EntryIdentity copied;  // a staged file: the release's file that was read
   platform::TargetFolder* folder;  // where it is: the release's or the stage's open folder
   std::string steps;               // ... and below it
+  platform::EntryIdentity made;    // a staged copy: the entry made in the stage
   platform::Place place() const { return {folder, steps.c_str()}; }
 };
 
@@ -118,6 +119,25 @@ platform::TargetFolder* pending_folder(PassFolders& folders, Status* why) {
 platform::TargetFolder* set_aside_folder(PassFolders& folders, Status* why) {
   return work_folder(&folders.set_aside_open, given_folder(&folders.update_temp_open, folders.update_temp, why),
                      "deleteTemp", why);
+}
+
+// Whether the new version is still where it was made: a staged copy must be
+// the entry that was made in the stage, since someone who may write there
+// could have put another in its place. The release's own entry is the
+// release's.
+Status still_where_made(const Incoming& incoming) {
+  if (!incoming.staged) return platform::kOk;
+  platform::EntryIdentity now;
+  Status known = platform::identity_at(incoming.place(), &now);
+  if (known.ok() && !(now == incoming.made)) known = Status{Failure::replaced, 0};
+  return known;
+}
+
+// Renames the new version to its name, only while it is still where it was made.
+Status move_in(const PassFolders& folders, const Entry& entry, const Incoming& incoming) {
+  Status moved = still_where_made(incoming);
+  if (moved.ok()) moved = platform::move_entry_between(incoming.place(), {folders.app_open, entry.name.c_str()});
+  return moved;
 }
 
 // Makes each missing folder above the last step of steps, below folder,
@@ -236,8 +256,10 @@ bool stage(PassFolders& folders, const Entry& entry, bool is_folder, Incoming* i
   // that cannot be flushed fails like one that cannot be made, and the old
   // version stays.
   if (stage && copied.ok()) copied = make_durable(folders.stage);
+  platform::EntryIdentity made = platform::kUnknownIdentity;
+  if (stage && copied.ok()) copied = platform::identity_at({stage, staged.c_str()}, &made);
   if (stage && copied.ok()) {
-    *incoming = {folders.stage + staged, true, read, stage, staged};
+    *incoming = {folders.stage + staged, true, read, stage, staged, made};
     return true;
   }
   // What a failed copy left in the stage goes with the stage folder at the
@@ -337,7 +359,8 @@ void replace_file_at_restart(PassFolders& folders, const Entry& entry, const Inc
     // The pending folder's names are never used twice: an earlier run's copy
     // may wait there for the same restart.
     unsigned counter = 0;
-    if (pending) {
+    if (pending) request = still_where_made(incoming);
+    if (pending && request.ok()) {
       do {
         parked = std::to_string(++counter);
         request = platform::move_entry_between(incoming.place(), {pending, parked.c_str()});
@@ -490,7 +513,7 @@ Swap swap_file(PassFolders& folders, Entry& entry, const Incoming& incoming) {
   // A new file below a sub-folder the application does not have yet needs
   // that folder, or it could never be put in place.
   Status placed = make_target_parent(folders, entry);
-  if (placed.ok()) placed = platform::move_entry_between(incoming.place(), {folders.app_open, entry.name.c_str()});
+  if (placed.ok()) placed = move_in(folders, entry, incoming);
   switch (after_rename(folders, entry, incoming, false, old_version, placed)) {
     case Renamed::done: return Swap::done;
     case Renamed::needs_copy: return Swap::needs_copy;
@@ -512,7 +535,7 @@ Swap swap_folder(PassFolders& folders, Entry& entry, const Incoming& incoming) {
   Status unused = platform::kOk;
   if (!back_up(folders, entry, true, &old_version, &unused)) return Swap::done;
   Status placed = make_target_parent(folders, entry);
-  if (placed.ok()) placed = platform::move_entry_between(incoming.place(), {folders.app_open, entry.name.c_str()});
+  if (placed.ok()) placed = move_in(folders, entry, incoming);
   switch (after_rename(folders, entry, incoming, true, old_version, placed)) {
     case Renamed::done: return Swap::done;
     case Renamed::needs_copy: return Swap::needs_copy;
@@ -532,7 +555,8 @@ void put_new_version(PassFolders& folders, Entry& entry, bool is_folder) {
   Swap (*swap)(PassFolders&, Entry&, const Incoming&) = is_folder ? swap_folder : swap_file;
   Status opened = platform::kOk;
   Incoming incoming = {entry.source, false, platform::kUnknownIdentity,
-                       given_folder(&folders.release_open, folders.unzip, &opened), entry.name};
+                       given_folder(&folders.release_open, folders.unzip, &opened), entry.name,
+                       platform::kUnknownIdentity};
   if (!incoming.folder) {
     log_copy_failed(entry, is_folder, opened);
     return;

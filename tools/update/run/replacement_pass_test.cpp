@@ -1203,6 +1203,7 @@ TEST_F(ReplacementPassTest, AFolderSwappedForALinkDuringTheRunNeverLeadsAMoveOrA
   const std::string not_followed = " (a link stands where a folder was, and it is not followed)";
   struct Case {
     const char* what;
+    const char* names;
     bool release_elsewhere;  // on another file system: every new version staged
     const char* swapped;     // below the application folder
     int after_renames;
@@ -1210,17 +1211,22 @@ TEST_F(ReplacementPassTest, AFolderSwappedForALinkDuringTheRunNeverLeadsAMoveOrA
     Tree moved;  // what the swapped folder holds in the end
     Lines log;
   } cases[] = {
-      {"the backup folder, once it holds an old version", false, "updateTemp", 2,
+      {"the backup folder, once it holds an old version", "a.dll;b.dll;c.dll;", false, "updateTemp", 2,
        {{"a.dll", "a 1"}, {"b.dll", "b 1"}, {"c.dll", "c 1"}},
        {{"a.dll", "a 2"}, {"b.dll", "b 2"}, {"c.dll", "c 2"}},
        {{"a.dll", "a 1"}, {"b.dll", "b 1"}, {"c.dll", "c 1"}},
        {"Copy file: {release}a.dll", "Copy file: {release}b.dll", "Copy file: {release}c.dll"}},
-      {"the stage folder, once a copy went in from it", true, "updateStage", 4,
+      {"the stage folder, once a copy went in from it", "a.dll;b.dll;c.dll;", true, "updateStage", 4,
        {{"a.dll", "a 1"}, {"b.dll", "b 1"}, {"c.dll", "c 1"}},
        {{"a.dll", "a 2"}, {"b.dll", "b 2"}, {"c.dll", "c 2"}},
        {},
        {"Copy file: {release}a.dll", "Copy file: {release}b.dll", "Copy file: {release}c.dll"}},
-      {"a listed name's folder, after the name was looked at", false, "plugins", 2,
+      {"a staged folder, once it is filled", "plugins;", true, "updateStage/1", 3,
+       {{"plugins", "/"}, {"plugins/a.plg", "a 1"}},
+       {{"plugins", "/"}, {"plugins/a.plg", "a 2"}, {"plugins/b.plg", "b 2"}},
+       {},
+       {"Copy folder failed: {release}plugins/ (another entry was put in its place)"}},
+      {"a listed name's folder, after the name was looked at", "plugins/a.plg;plugins/b.plg;", false, "plugins", 2,
        {{"plugins", "/"}, {"plugins/a.plg", "a 1"}, {"plugins/b.plg", "b 1"}},
        {{"plugins", "/"}, {"plugins/a.plg", "a 2"}, {"plugins/b.plg", "b 2"}},
        {{"a.plg", "a 1"}, {"b.plg", "b 1"}},
@@ -1238,10 +1244,7 @@ TEST_F(ReplacementPassTest, AFolderSwappedForALinkDuringTheRunNeverLeadsAMoveOrA
     make_tree(app_, c.app);
     make_tree(release_, c.release);
     make_tree(outside, outside_tree);
-    std::string names;
-    for (const auto& [path, content] : c.release)
-      if (content != "/") names += path + ";";
-    write_config(names);
+    write_config(c.names);
     {
       InjectedFaults faults(Faults{
           {"CORVANE_FAULT_SWAP", app_ + c.swapped + "|" + std::to_string(c.after_renames) + "|" + outside}});
