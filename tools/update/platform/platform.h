@@ -195,14 +195,19 @@ Status create_folder_at(const Place& place);
 TargetFolder* open_target_folder_at(const Place& place, Status* why);
 // Copies the file or the link at the path from to place, as copy_file and
 // copy_link do; an entry at place that is a link is not followed (that
-// fails).
-Status copy_file_to(const char* from, const Place& to, EntryIdentity* copied);
+// fails). made gets the identity of the file written, through the
+// descriptor it was written with (POSIX); kUnknownIdentity on Windows,
+// whose calls go by path.
+Status copy_file_to(const char* from, const Place& to, EntryIdentity* copied, EntryIdentity* made);
 Status copy_link_to(const char* from, const Place& to);
 // As delete_file: the file (or link) at place goes.
 Status delete_file_at(const Place& place);
 // Whether an entry (of any kind, a link included) stands at place; false
 // also when the way to it cannot be walked.
 bool entry_exists_at(const Place& place);
+// The identity of the open folder, wherever it is now (POSIX);
+// kUnknownIdentity on Windows, which keeps its path.
+Status target_folder_identity(TargetFolder* folder, EntryIdentity* identity);
 // The identity of the entry at place, as link_identity gives it.
 Status identity_at(const Place& place, EntryIdentity* identity);
 

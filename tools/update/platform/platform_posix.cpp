@@ -154,7 +154,7 @@ bool copy_content(int from, int to, off_t size, dev_t from_device, dev_t to_devi
 // once instead of waiting; flags adds O_NOFOLLOW where a link must not be
 // followed at either end.
 bool copy_regular_file_at(int from_folder, const char* from, int to_folder, const char* to, int flags,
-                          EntryIdentity* copied) {
+                          EntryIdentity* copied, EntryIdentity* made = nullptr) {
   int source = openat(from_folder, from, O_RDONLY | O_CLOEXEC | O_NONBLOCK | flags);
   if (source < 0) return false;
   struct stat status;
@@ -188,6 +188,7 @@ bool copy_regular_file_at(int from_folder, const char* from, int to_folder, cons
     errno = EINVAL;
     return false;
   }
+  if (made) *made = EntryIdentity{static_cast<std::uint64_t>(existing.st_dev), static_cast<std::uint64_t>(existing.st_ino)};
   // A target that is new (empty) needs no truncation, and one that already
   // has the source's permission bits no change of them: each call is made only
   // where it changes something, since a folder copy makes them per file.
@@ -603,9 +604,9 @@ TargetFolder* open_target_folder_at(const Place& place, Status* why) {
   return descriptor < 0 ? nullptr : new TargetFolder{descriptor};
 }
 
-Status copy_file_to(const char* from, const Place& to, EntryIdentity* copied) {
-  return act_at(to, [from, copied](int folder, const std::string& name) {
-    return copy_regular_file_at(AT_FDCWD, from, folder, name.c_str(), O_NOFOLLOW, copied)
+Status copy_file_to(const char* from, const Place& to, EntryIdentity* copied, EntryIdentity* made) {
+  return act_at(to, [from, copied, made](int folder, const std::string& name) {
+    return copy_regular_file_at(AT_FDCWD, from, folder, name.c_str(), O_NOFOLLOW, copied, made)
                ? kOk
                : last_step_error(folder, name);
   });
@@ -628,6 +629,13 @@ bool entry_exists_at(const Place& place) {
            struct stat status;
            return status_of(fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0);
          }).ok();
+}
+
+Status target_folder_identity(TargetFolder* folder, EntryIdentity* identity) {
+  struct stat status;
+  if (fstat(folder->descriptor, &status) != 0) return last_error();
+  *identity = EntryIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+  return kOk;
 }
 
 Status identity_at(const Place& place, EntryIdentity* identity) {

@@ -523,9 +523,11 @@ TargetFolder* open_target_folder_at(const Place& place, Status* why) {
   return open_target_folder((path + "/").c_str(), why);
 }
 
-Status copy_file_to(const char* from, const Place& to, EntryIdentity* copied) {
+Status copy_file_to(const char* from, const Place& to, EntryIdentity* copied, EntryIdentity* made) {
   std::string path;
-  return place_path(to, &path) ? copy_file(from, path.c_str(), copied) : too_long();
+  if (!place_path(to, &path)) return too_long();
+  *made = kUnknownIdentity;
+  return copy_file(from, path.c_str(), copied);
 }
 
 Status copy_link_to(const char*, const Place&) { return kLinkRefused; }
@@ -533,6 +535,11 @@ Status copy_link_to(const char*, const Place&) { return kLinkRefused; }
 bool entry_exists_at(const Place& place) {
   std::string path;
   return place_path(place, &path) && file_attributes(path.c_str()) != kInvalidAttributes;
+}
+
+Status target_folder_identity(TargetFolder*, EntryIdentity* identity) {
+  *identity = kUnknownIdentity;
+  return kOk;
 }
 
 Status identity_at(const Place& place, EntryIdentity* identity) {

@@ -124,9 +124,10 @@ platform::TargetFolder* set_aside_folder(PassFolders& folders, Status* why) {
 // Whether the new version is still where it was made: a staged copy must be
 // the entry that was made in the stage, since someone who may write there
 // could have put another in its place. The release's own entry is the
-// release's.
+// release's; where the system cannot tell what was made (Windows), the
+// stage's entry is taken as it stands.
 Status still_where_made(const Incoming& incoming) {
-  if (!incoming.staged) return platform::kOk;
+  if (!incoming.staged || incoming.made == platform::kUnknownIdentity) return platform::kOk;
   platform::EntryIdentity now;
   Status known = platform::identity_at(incoming.place(), &now);
   if (known.ok() && !(now == incoming.made)) known = Status{Failure::replaced, 0};
@@ -223,18 +224,25 @@ void log_copy_failed(const Entry& entry, bool is_folder, const Status& reason) {
 
 // Copies the new version to place, whose path is path: a folder's whole
 // tree, a link as the link (which fails where the system makes no links),
-// else the file.
+// else the file. made gets the identity of what was made, known from the
+// handle it was filled through where the system tells it.
 Status copy_new_version(const Entry& entry, bool is_folder, const platform::Place& place, const std::string& path,
-                        platform::EntryIdentity* copied) {
+                        platform::EntryIdentity* copied, platform::EntryIdentity* made) {
   if (is_folder) {
-    Status made = platform::create_folder_at(place);
-    platform::TargetFolder* target = made.ok() ? platform::open_target_folder_at(place, &made) : nullptr;
-    if (target) copy_folder_tree_into((entry.source + "/").c_str(), target, (path + "/").c_str(), &made);
+    Status done = platform::create_folder_at(place);
+    platform::TargetFolder* target = done.ok() ? platform::open_target_folder_at(place, &done) : nullptr;
+    if (target) done = platform::target_folder_identity(target, made);
+    if (target && done.ok()) copy_folder_tree_into((entry.source + "/").c_str(), target, (path + "/").c_str(), &done);
     platform::close_target_folder(target);
-    return made;
+    return done;
   }
-  if (entry.new_kind == Kind::link) return platform::copy_link_to(entry.source.c_str(), place);
-  return platform::copy_file_to(entry.source.c_str(), place, copied);
+  if (entry.new_kind == Kind::link) {
+    Status done = platform::copy_link_to(entry.source.c_str(), place);
+    // A link cannot be opened: its identity is asked for at once.
+    if (done.ok()) done = platform::identity_at(place, made);
+    return done;
+  }
+  return platform::copy_file_to(entry.source.c_str(), place, copied, made);
 }
 
 // Copies the new version into the stage folder, on the application's volume,
@@ -250,14 +258,14 @@ bool stage(PassFolders& folders, const Entry& entry, bool is_folder, Incoming* i
   do staged = std::to_string(++folders.staged);
   while (stage && platform::entry_exists_at({stage, staged.c_str()}));
   platform::EntryIdentity read = platform::kUnknownIdentity;
-  if (stage) copied = copy_new_version(entry, is_folder, {stage, staged.c_str()}, folders.stage + staged, &read);
+  platform::EntryIdentity made = platform::kUnknownIdentity;
+  if (stage)
+    copied = copy_new_version(entry, is_folder, {stage, staged.c_str()}, folders.stage + staged, &read, &made);
   // On the disk before the old version moves: a rename that lands before
   // the copy's data would leave the name empty after a power cut. A copy
   // that cannot be flushed fails like one that cannot be made, and the old
   // version stays.
   if (stage && copied.ok()) copied = make_durable(folders.stage);
-  platform::EntryIdentity made = platform::kUnknownIdentity;
-  if (stage && copied.ok()) copied = platform::identity_at({stage, staged.c_str()}, &made);
   if (stage && copied.ok()) {
     *incoming = {folders.stage + staged, true, read, stage, staged, made};
     return true;
