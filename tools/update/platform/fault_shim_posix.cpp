@@ -17,8 +17,9 @@
 //                                    as another process would while it is
 //                                    copied
 //   CORVANE_FAULT_SWAP=<folder>|<n>|<outside>
-//                                    after the n-th rename or folder made
-//                                    (renameat2, mkdirat) of the run, the
+//                                    after the n-th rename, link or folder
+//                                    made (renameat, renameat2, linkat,
+//                                    mkdirat) of the run, the
 //                                    folder (a whole path) is moved to
 //                                    "<folder>.moved" and a link to outside
 //                                    put in its place, as a user who may
@@ -103,6 +104,18 @@ extern "C" {
 int renameat2(int from_folder, const char* from, int to_folder, const char* to, unsigned flags) {
   int result = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(from_folder, from, to_folder,
                                                                                        to, flags);
+  if (result == 0) swap_after_change();
+  return result;
+}
+
+int renameat(int from_folder, const char* from, int to_folder, const char* to) {
+  int result = next<int (*)(int, const char*, int, const char*)>("renameat")(from_folder, from, to_folder, to);
+  if (result == 0) swap_after_change();
+  return result;
+}
+
+int linkat(int from_folder, const char* from, int to_folder, const char* to, int flags) {
+  int result = next<int (*)(int, const char*, int, const char*, int)>("linkat")(from_folder, from, to_folder, to, flags);
   if (result == 0) swap_after_change();
   return result;
 }

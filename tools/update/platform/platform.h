@@ -189,6 +189,15 @@ struct Place {
 // As move_entry: one rename that never replaces an existing target and
 // never copies. The last step of from is moved as itself, also a link.
 Status move_entry_between(const Place& from, const Place& to);
+// Renames a file or link to a name that may hold a file or link already,
+// which it replaces in the same step: the name is never absent. Never
+// copies. Failure::not_supported on Windows, where the two renames of a
+// backup are made instead.
+Status move_entry_over(const Place& from, const Place& to);
+// Gives the file or link at existing a second name, new_name (a hard link;
+// a link is linked as itself). Failure::not_supported on Windows, and where
+// the file system has no such names (the system's own reason there).
+Status link_entry_between(const Place& existing, const Place& new_name);
 // As create_folder.
 Status create_folder_at(const Place& place);
 // Opens the existing folder at place as a copy's target.

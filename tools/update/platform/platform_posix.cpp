@@ -556,22 +556,6 @@ bool move_at(int from_folder, const char* from, int to_folder, const char* to) {
 
 }  // namespace
 
-Status move_entry_between(const Place& from, const Place& to) {
-  std::string from_name, to_name;
-  Status why = kOk;
-  int from_folder = open_parent_of(from, &from_name, &why);
-  if (from_folder < 0) return why;
-  int to_folder = open_parent_of(to, &to_name, &why);
-  if (to_folder < 0) {
-    close(from_folder);
-    return why;
-  }
-  Status moved = status_of(move_at(from_folder, from_name.c_str(), to_folder, to_name.c_str()));
-  close(to_folder);
-  close(from_folder);
-  return moved;
-}
-
 namespace {
 
 // Runs act(folder, last step) on the folder that holds place's last step,
@@ -588,6 +572,30 @@ Status act_at(const Place& place, Act act) {
 }
 
 }  // namespace
+
+Status move_entry_between(const Place& from, const Place& to) {
+  return act_at(from, [&to](int from_folder, const std::string& from_name) {
+    return act_at(to, [from_folder, &from_name](int to_folder, const std::string& to_name) {
+      return status_of(move_at(from_folder, from_name.c_str(), to_folder, to_name.c_str()));
+    });
+  });
+}
+
+Status move_entry_over(const Place& from, const Place& to) {
+  return act_at(from, [&to](int from_folder, const std::string& from_name) {
+    return act_at(to, [from_folder, &from_name](int to_folder, const std::string& to_name) {
+      return status_of(renameat(from_folder, from_name.c_str(), to_folder, to_name.c_str()) == 0);
+    });
+  });
+}
+
+Status link_entry_between(const Place& existing, const Place& new_name) {
+  return act_at(existing, [&new_name](int from_folder, const std::string& from_name) {
+    return act_at(new_name, [from_folder, &from_name](int to_folder, const std::string& to_name) {
+      return status_of(linkat(from_folder, from_name.c_str(), to_folder, to_name.c_str(), 0) == 0);
+    });
+  });
+}
 
 Status create_folder_at(const Place& place) {
   return act_at(place, [](int folder, const std::string& name) {

@@ -509,6 +509,10 @@ Status move_entry_between(const Place& from, const Place& to) {
   return move_entry(from_path.c_str(), to_path.c_str());
 }
 
+Status move_entry_over(const Place&, const Place&) { return Status{Failure::not_supported, ERROR_NOT_SUPPORTED}; }
+
+Status link_entry_between(const Place&, const Place&) { return Status{Failure::not_supported, ERROR_NOT_SUPPORTED}; }
+
 Status create_folder_at(const Place& place) {
   std::string path;
   return place_path(place, &path) ? create_folder(path.c_str()) : too_long();

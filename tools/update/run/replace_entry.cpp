@@ -134,10 +134,16 @@ Status still_where_made(const Incoming& incoming) {
   return known;
 }
 
-// Renames the new version to its name, only while it is still where it was made.
-Status move_in(const PassFolders& folders, const Entry& entry, const Incoming& incoming) {
+// Renames the new version to its name, only while it is still where it was
+// made: to a name left free, or over the old version (a file or link) in
+// the same step.
+enum class Into { free_name, over_old };
+Status move_in(const PassFolders& folders, const Entry& entry, const Incoming& incoming, Into into) {
   Status moved = still_where_made(incoming);
-  if (moved.ok()) moved = platform::move_entry_between(incoming.place(), {folders.app_open, entry.name.c_str()});
+  const platform::Place name = {folders.app_open, entry.name.c_str()};
+  if (moved.ok())
+    moved = into == Into::over_old ? platform::move_entry_over(incoming.place(), name)
+                                   : platform::move_entry_between(incoming.place(), name);
   return moved;
 }
 
@@ -337,6 +343,36 @@ bool back_up(PassFolders& folders, Entry& entry, bool new_is_folder, OldVersion*
   return false;
 }
 
+// Gives the old version of a file (or link) a second name in the backup
+// folder, where the system makes such names, so that the new version can
+// be renamed over it: the name is never absent, not even at a power cut
+// between the two steps (then both names hold the old version). False, with
+// nothing changed, where it cannot; the two renames of back_up are made
+// then, and that road tells any failure.
+bool old_kept_beside(PassFolders& folders, Entry& entry) {
+  const Kind old = old_kind(entry);
+  if ((old != Kind::file && old != Kind::link) || entry.backup.size() >= platform::kPathMax) return false;
+  Status why = platform::kOk;
+  platform::TargetFolder* backup = backup_folder(folders, &why);
+  if (!backup) return false;
+  const platform::Place target = {folders.app_open, entry.name.c_str()};
+  const platform::Place second = {backup, entry.name.c_str()};
+  Status linked = platform::link_entry_between(target, second);
+  if (linked.failure == Failure::not_found && make_parents_at(backup, entry.name).ok())
+    linked = platform::link_entry_between(target, second);
+  return linked.ok();
+}
+
+// Removes the old version's second name from the backup folder after the
+// new version could not replace it: the old version never left its name.
+// Should the second name stay, the next run's emptying of the backup takes
+// it; the old version is whole at its name either way.
+void drop_second_name(const PassFolders& folders, const Entry& entry) {
+  Status dropped = platform::delete_file_at({folders.backup_open, entry.name.c_str()});
+  if (!dropped.ok())
+    log_printf("Work folder not emptied: %s (%s)\n", text(entry.backup), text(why(dropped)));
+}
+
 // Moves the old version back from the backup folder after its new version
 // could not be put in place. Where that fails too, the NT line moves it back
 // at the restart; elsewhere the line names where it is. False when it is not
@@ -512,16 +548,26 @@ Renamed after_rename(PassFolders& folders, Entry& entry, const Incoming& incomin
 // it) then waits for the restart like an old one in use.
 Swap swap_file(PassFolders& folders, Entry& entry, const Incoming& incoming) {
   OldVersion old_version = OldVersion::none;
-  Status in_use = platform::kOk;
-  if (!back_up(folders, entry, false, &old_version, &in_use)) return Swap::done;
-  if (old_version == OldVersion::in_use) {
-    replace_file_at_restart(folders, entry, incoming, old_version, in_use);
-    return Swap::done;
+  Status placed = platform::kOk;
+  if (old_kept_beside(folders, entry)) {
+    // The name holds the old version until the new one replaces it.
+    placed = move_in(folders, entry, incoming, Into::over_old);
+    if (placed.ok())
+      old_version = OldVersion::backed_up;
+    else
+      drop_second_name(folders, entry);
+  } else {
+    Status in_use = platform::kOk;
+    if (!back_up(folders, entry, false, &old_version, &in_use)) return Swap::done;
+    if (old_version == OldVersion::in_use) {
+      replace_file_at_restart(folders, entry, incoming, old_version, in_use);
+      return Swap::done;
+    }
+    // A new file below a sub-folder the application does not have yet needs
+    // that folder, or it could never be put in place.
+    placed = make_target_parent(folders, entry);
+    if (placed.ok()) placed = move_in(folders, entry, incoming, Into::free_name);
   }
-  // A new file below a sub-folder the application does not have yet needs
-  // that folder, or it could never be put in place.
-  Status placed = make_target_parent(folders, entry);
-  if (placed.ok()) placed = move_in(folders, entry, incoming);
   switch (after_rename(folders, entry, incoming, false, old_version, placed)) {
     case Renamed::done: return Swap::done;
     case Renamed::needs_copy: return Swap::needs_copy;
@@ -543,7 +589,7 @@ Swap swap_folder(PassFolders& folders, Entry& entry, const Incoming& incoming) {
   Status unused = platform::kOk;
   if (!back_up(folders, entry, true, &old_version, &unused)) return Swap::done;
   Status placed = make_target_parent(folders, entry);
-  if (placed.ok()) placed = move_in(folders, entry, incoming);
+  if (placed.ok()) placed = move_in(folders, entry, incoming, Into::free_name);
   switch (after_rename(folders, entry, incoming, true, old_version, placed)) {
     case Renamed::done: return Swap::done;
     case Renamed::needs_copy: return Swap::needs_copy;

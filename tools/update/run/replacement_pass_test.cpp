@@ -504,20 +504,25 @@ TEST_F(ReplacementPassTest, AStageFolderThatCannotBeEmptiedIsLoggedAndTheUpdateG
 }
 
 TEST_F(ReplacementPassTest, AnOldVersionThatCannotBeMovedBackIsNamedInTheLog) {
-  // The rename of the new version and the move back both fail: the tracer
-  // fails the second and third rename of the run (the first is the backup).
-  // The name is then empty, and the log names where its old version is.
+  // The rename of the new version fails (the tracer fails it). A file's old
+  // version never left its name: the new one was to replace it in one step,
+  // and the old one's second name in the backup goes again. A folder's old
+  // version was moved into the backup, and the move back fails too (the
+  // second and third rename of the run, the first being the backup): the
+  // name is then empty, and the log names where its old version is.
   if (test_support::kWindows || test_support::run_process("strace -V >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "needs strace to make renames fail";
   struct Case {
     const char* name;
     Tree app, release;
+    const char* failed;  // what the tracer fails
+    bool old_at_name;
     Lines log;
   } cases[] = {
-      {"app.exe", {{"app.exe", "app 1"}}, {{"app.exe", "app 2"}},
-       {"Old version not put back, it is in: {app}updateTemp/app.exe (Device or resource busy)",
-        "Copy file failed: {release}app.exe (Device or resource busy)"}},
+      {"app.exe", {{"app.exe", "app 1"}}, {{"app.exe", "app 2"}}, "-e trace=renameat -e inject=renameat:error=EBUSY:when=1",
+       true, {"Copy file failed: {release}app.exe (Device or resource busy)"}},
       {"plugins", {{"plugins/a.plg", "a 1"}}, {{"plugins/a.plg", "a 2"}},
+       "-e trace=renameat2 -e inject=renameat2:error=EBUSY:when=2..3", false,
        {"Old version not put back, it is in: {app}updateTemp/plugins (Device or resource busy)",
         "Copy folder failed: {release}plugins/ (Device or resource busy)"}},
   };
@@ -530,11 +535,16 @@ TEST_F(ReplacementPassTest, AnOldVersionThatCannotBeMovedBackIsNamedInTheLog) {
     write_config(std::string(c.name) + ";");
     Tree old_version = snapshot(app_);
     Tree new_version = snapshot(release_);
-    std::string command = "strace -f -qq -o /dev/null -e trace=renameat2 -e inject=renameat2:error=EBUSY:when=2..3 " +
+    std::string command = std::string("strace -f -qq -o /dev/null ") + c.failed + " " +
                           test_support::corvane_command_line(config_path());
     EXPECT_EQ(test_support::run_process(command), 1);
-    EXPECT_FALSE(exists(app_ + c.name));
-    EXPECT_EQ(snapshot(app_ + "updateTemp/"), old_version);
+    if (c.old_at_name) {
+      EXPECT_EQ(read_file(app_ + c.name), old_version[c.name]);
+      EXPECT_EQ(snapshot(app_ + "updateTemp/"), Tree{});
+    } else {
+      EXPECT_FALSE(exists(app_ + c.name));
+      EXPECT_EQ(snapshot(app_ + "updateTemp/"), old_version);
+    }
     EXPECT_EQ(snapshot(release_), new_version);
     EXPECT_EQ(log_lines(), expected(c.log));
   }
@@ -831,7 +841,7 @@ TEST_F(ReplacementPassTest, TwoRunsAtOnceOnlyTheFirstUpdates) {
   make_tree(release_, release);
   write_config(names);
   test_support::StartedProcess* first = test_support::start_process(
-      "strace -f -qq -o /dev/null -e trace=renameat2 -e inject=renameat2:delay_exit=100000 " +
+      "strace -f -qq -o /dev/null -e trace=renameat,renameat2 -e inject=renameat,renameat2:delay_exit=100000 " +
       test_support::corvane_command_line(config_path()));
   ASSERT_NE(first, nullptr);
   // The first run is at work once it has replaced its first file.
@@ -1253,6 +1263,8 @@ TEST_F(ReplacementPassTest, AFolderSwappedForALinkDuringTheRunNeverLeadsAMoveOrA
     EXPECT_EQ(snapshot(outside), outside_tree);
     EXPECT_EQ(log_lines(), expected(c.log));
     EXPECT_EQ(snapshot(app_ + c.swapped + ".moved/"), c.moved);
+    // The swap was made (a swapped staged folder goes with the stage).
+    if (std::string(c.swapped).find('/') == std::string::npos) EXPECT_TRUE(exists(app_ + c.swapped + ".moved"));
   }
 }
 
