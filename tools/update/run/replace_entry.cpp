@@ -1,6 +1,8 @@
 #include "run/replace_entry.h"
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "config/update_config.h"
 #include "fs/durability.h"
@@ -73,6 +75,26 @@ struct Incoming {
   platform::EntryIdentity made;    // a staged copy: the entry made in the stage
   platform::Place place() const { return {folder, steps.c_str()}; }
 };
+
+}  // namespace
+
+// A copy staged ahead of its name's turn, with how its copy and the flush
+// of the stage ended; and a source to delete once its copy is on the disk.
+struct StagedCopy {
+  Incoming incoming;
+  Status copied;
+};
+struct CopiedSource {
+  Entry entry;
+  Incoming incoming;
+  bool is_folder;
+};
+struct PassBatch {
+  std::map<std::string, StagedCopy> staged;  // by name_key
+  std::vector<CopiedSource> sources;
+};
+
+namespace {
 
 // A folder the run was given, opened once when first needed (a link in its
 // path is where the configuration leads). Null, with the reason in *why,
@@ -255,7 +277,7 @@ Status copy_new_version(const Entry& entry, bool is_folder, const platform::Plac
 // and makes it whole there: every byte, the modes and the times, while the
 // old version stays at its name. False, with the failure line, when it
 // cannot; the partial copy is then removed.
-bool stage(PassFolders& folders, const Entry& entry, bool is_folder, Incoming* incoming) {
+Status copy_into_stage(PassFolders& folders, const Entry& entry, bool is_folder, Incoming* incoming) {
   Status copied = platform::kOk;
   platform::TargetFolder* stage = stage_folder(folders, &copied);
   // Each copy gets a name of its own there, which nothing stands at yet
@@ -267,19 +289,24 @@ bool stage(PassFolders& folders, const Entry& entry, bool is_folder, Incoming* i
   platform::EntryIdentity made = platform::kUnknownIdentity;
   if (stage)
     copied = copy_new_version(entry, is_folder, {stage, staged.c_str()}, folders.stage + staged, &read, &made);
-  // On the disk before the old version moves: a rename that lands before
-  // the copy's data would leave the name empty after a power cut. A copy
-  // that cannot be flushed fails like one that cannot be made, and the old
-  // version stays.
-  if (stage && copied.ok()) copied = make_durable(folders.stage);
-  if (stage && copied.ok()) {
-    *incoming = {folders.stage + staged, true, read, stage, staged, made};
-    return true;
-  }
+  if (stage && copied.ok()) *incoming = {folders.stage + staged, true, read, stage, staged, made};
   // What a failed copy left in the stage goes with the stage folder at the
   // end of the run (whose line says so when it cannot): deleted through
   // that folder's path, checked there not to be a link, never now through a
   // path that a link put in the stage's place could lead outside.
+  return copied;
+}
+
+// Copies the new version into the stage and makes it whole on the disk
+// there. False, with the failure line, when it cannot.
+bool stage(PassFolders& folders, const Entry& entry, bool is_folder, Incoming* incoming) {
+  Status copied = copy_into_stage(folders, entry, is_folder, incoming);
+  // On the disk before the old version moves: a rename that lands before
+  // the copy's data would leave the name empty after a power cut. A copy
+  // that cannot be flushed fails like one that cannot be made, and the old
+  // version stays.
+  if (copied.ok()) copied = make_durable(folders.stage);
+  if (copied.ok()) return true;
   log_copy_failed(entry, is_folder, copied);
   return false;
 }
@@ -527,7 +554,10 @@ enum class Renamed { done, needs_copy, fails_now };
 Renamed after_rename(PassFolders& folders, Entry& entry, const Incoming& incoming, bool is_folder,
                      OldVersion old_version, const Status& placed) {
   if (placed.ok()) {
-    if (incoming.staged) delete_source_of_copy(folders, entry, incoming, is_folder);
+    if (incoming.staged && folders.batch)
+      folders.batch->sources.push_back({entry, incoming, is_folder});
+    else if (incoming.staged)
+      delete_source_of_copy(folders, entry, incoming, is_folder);
     if (is_folder)
       log_printf("Copy folder: %s/\n", text(entry.source));
     else
@@ -618,6 +648,16 @@ void put_new_version(PassFolders& folders, Entry& entry, bool is_folder) {
   const bool moves_as_copied = (!is_folder && entry.new_kind != Kind::link) || folders.folders_move;
   const bool by_rename = folders.release_on_app_volume && moves_as_copied;
   if (by_rename && swap(folders, entry, incoming) == Swap::done) return;
+  if (folders.batch) {
+    auto ahead = folders.batch->staged.find(name_key(entry.name));
+    if (ahead != folders.batch->staged.end()) {
+      if (ahead->second.copied.ok())
+        swap(folders, entry, ahead->second.incoming);
+      else
+        log_copy_failed(entry, is_folder, ahead->second.copied);
+      return;
+    }
+  }
   if (stage(folders, entry, is_folder, &incoming)) swap(folders, entry, incoming);
 }
 
@@ -638,55 +678,108 @@ PassFolders pass_folders(const UpdateConfig& config) {
   return folders;
 }
 
-void replace_name(PassFolders& folders, const std::string& configured_name) {
+namespace {
+
+// Whether a listed name is one to replace, and why not. Names the release
+// does not hold are left alone without a word (skip).
+enum class Listed { take, skip, again, leads_outside, rewritten, own_folder, through_link, same_entry };
+
+// The entry of a listed name: one listed for the first time (in seen), that
+// leads nowhere outside, that the system would not take for another, that
+// is no folder of the update's own and passes through no link, and one the
+// release holds.
+Listed entry_of(PassFolders& folders, std::set<std::string>& seen, const std::string& configured_name, Entry* entry) {
   // A second listing of a name would find the first one's work: a source
   // that stayed (it could not be deleted) would be put in again over the new
   // version, the new version backed up as if it were the old.
-  if (!folders.names_done.insert(name_key(configured_name)).second) {
-    log_printf("Name listed again, nothing done: %s\n", text(configured_name));
-    return;
-  }
-  if (leads_outside(configured_name)) {
-    log_printf("Name refused, it leads outside the application folder: %s\n", text(configured_name));
-    return;
-  }
-  if (has_rewritten_step(configured_name, platform::drops_trailing_dots_and_blanks())) {
-    log_printf("Name refused, the system would take it for another name: %s\n", text(configured_name));
-    return;
-  }
-  if (is_update_folder(folders, configured_name)) {
-    log_printf("Name refused, it is a folder of the update's own: %s\n", text(configured_name));
-    return;
-  }
+  if (!seen.insert(name_key(configured_name)).second) return Listed::again;
+  if (leads_outside(configured_name)) return Listed::leads_outside;
+  if (has_rewritten_step(configured_name, platform::drops_trailing_dots_and_blanks())) return Listed::rewritten;
+  if (is_update_folder(folders, configured_name)) return Listed::own_folder;
   std::string name = without_trailing_separators(configured_name);
-  if (passes_through_link(folders.unzip, name)) {
-    log_printf("Name refused, it passes through a link: %s\n", text(configured_name));
-    return;
-  }
-  Entry entry;
-  entry.source = folders.unzip + name;
-  entry.new_kind = kind_of(entry.source);
-  if (entry.new_kind == Kind::missing) return;  // not part of this release
+  if (passes_through_link(folders.unzip, name)) return Listed::through_link;
+  entry->source = folders.unzip + name;
+  entry->new_kind = kind_of(entry->source);
+  if (entry->new_kind == Kind::missing) return Listed::skip;  // not part of this release
   // A name written as a folder names no file.
-  if (entry.new_kind == Kind::file && name.size() != configured_name.size()) return;
-  if (passes_through_link(folders.app, name)) {
-    log_printf("Name refused, it passes through a link: %s\n", text(configured_name));
-    return;
-  }
-  entry.name = name;
-  entry.target = folders.app + name;
-  entry.backup = folders.backup + name;
-  entry.old_known = false;
-  const bool new_is_folder = entry.new_kind == Kind::folder;
+  if (entry->new_kind == Kind::file && name.size() != configured_name.size()) return Listed::skip;
+  if (passes_through_link(folders.app, name)) return Listed::through_link;
+  entry->name = name;
+  entry->target = folders.app + name;
+  entry->backup = folders.backup + name;
+  entry->old_known = false;
   // A source that is the target itself (through a link, or a folder mounted
   // twice) would be moved away and then deleted with the release. A file can
   // be the target only as a second name of the same content, which moving
   // leaves whole.
-  if (entry.new_kind != Kind::file && old_kind(entry) != Kind::missing && same_entry(entry)) {
-    log_printf("Name refused, source and target are the same entry: %s\n", text(configured_name));
-    return;
+  if (entry->new_kind != Kind::file && old_kind(*entry) != Kind::missing && same_entry(*entry))
+    return Listed::same_entry;
+  return Listed::take;
+}
+
+}  // namespace
+
+void replace_name(PassFolders& folders, const std::string& configured_name) {
+  Entry entry;
+  const char* name = text(configured_name);
+  switch (entry_of(folders, folders.names_done, configured_name, &entry)) {
+    case Listed::take: put_new_version(folders, entry, entry.new_kind == Kind::folder); return;
+    case Listed::skip: return;
+    case Listed::again: log_printf("Name listed again, nothing done: %s\n", name); return;
+    case Listed::leads_outside:
+      log_printf("Name refused, it leads outside the application folder: %s\n", name);
+      return;
+    case Listed::rewritten:
+      log_printf("Name refused, the system would take it for another name: %s\n", name);
+      return;
+    case Listed::own_folder: log_printf("Name refused, it is a folder of the update's own: %s\n", name); return;
+    case Listed::through_link: log_printf("Name refused, it passes through a link: %s\n", name); return;
+    case Listed::same_entry:
+      log_printf("Name refused, source and target are the same entry: %s\n", name);
+      return;
   }
-  put_new_version(folders, entry, new_is_folder);
+}
+
+void stage_listed_names(PassFolders& folders, const std::vector<std::string>& configured_names) {
+  if (folders.release_on_app_volume) return;  // renamed in: nothing to copy
+  folders.batch = new PassBatch;
+  std::set<std::string> seen;
+  bool any_copied = false;
+  for (const std::string& configured_name : configured_names) {
+    Entry entry;
+    if (entry_of(folders, seen, configured_name, &entry) != Listed::take) continue;
+    StagedCopy copy = {{}, platform::kOk};
+    copy.copied = copy_into_stage(folders, entry, entry.new_kind == Kind::folder, &copy.incoming);
+    any_copied = any_copied || copy.copied.ok();
+    folders.batch->staged[name_key(entry.name)] = copy;
+  }
+  // On the disk before any old version moves: a rename that lands before a
+  // copy's data would leave the name empty after a power cut. Copies that
+  // cannot be flushed fail like copies that cannot be made, and the old
+  // versions stay.
+  Status flushed = any_copied ? make_durable(folders.stage) : platform::kOk;
+  if (!flushed.ok()) {
+    for (auto& [key, copy] : folders.batch->staged)
+      if (copy.copied.ok()) copy.copied = flushed;
+  }
+}
+
+void delete_copied_sources(PassFolders& folders) {
+  if (!folders.batch || folders.batch->sources.empty()) return;
+  // The copies went in by renames, which must be on the disk before any
+  // source goes: the release may lie on another file system, whose deletion
+  // could reach its disk first.
+  const bool durable = make_durable(folder_or_current(folders.app)).ok();
+  for (const CopiedSource& copied : folders.batch->sources) {
+    if (!durable)
+      log_printf("Source kept, the new version is not known to be on the disk: %s%s\n", text(copied.entry.source),
+                 copied.is_folder ? "/" : "");
+    else if (copied.is_folder)
+      delete_source_folder(folders, copied.entry);
+    else
+      delete_source_file(copied.entry, copied.incoming);
+  }
+  folders.batch->sources.clear();
 }
 
 void clear_work_folders(const PassFolders& folders) {
@@ -708,4 +801,6 @@ void close_pass_folders(PassFolders& folders) {
     platform::close_target_folder(*open);
     *open = nullptr;
   }
+  delete folders.batch;
+  folders.batch = nullptr;
 }

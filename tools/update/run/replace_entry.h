@@ -9,11 +9,13 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 struct UpdateConfig;
 namespace platform {
 struct TargetFolder;
 }
+struct PassBatch;
 
 // What the names of one pass share: its folders, and what it already knows of
 // them, so that no name asks the system again.
@@ -42,10 +44,25 @@ struct PassFolders {
   bool folders_move = false;           // ... and a new folder or link may be moved in with it
   unsigned staged = 0;
   unsigned sources_set_aside = 0;
+  // The copies staged ahead of their names' turns, and the sources of the
+  // copies that went in, deleted once they are known to be on the disk.
+  PassBatch* batch = nullptr;
 };
 
 PassFolders pass_folders(const UpdateConfig& config);
 void close_pass_folders(PassFolders& folders);
+
+// Where every new version must be copied (the release on another volume),
+// copies the new version of each listed name into the stage before any name
+// changes, and then flushes them all to the disk at once: one flush for the
+// pass instead of one per name. A copy that fails, or a flush that fails,
+// is told at its name's turn, as if the copy were made then.
+void stage_listed_names(PassFolders& folders, const std::vector<std::string>& configured_names);
+
+// Deletes from the release the sources of the copies that went in, once the
+// application's file system is flushed: one flush for them all. When that
+// flush fails, every such source stays, each with its line.
+void delete_copied_sources(PassFolders& folders);
 
 // Replaces the listed name, as configured (a folder's name may end in a
 // separator). Names that lead outside, through a link or into a folder of the

@@ -91,10 +91,12 @@ void run_replacement_pass(const std::string& run_parameter) {
     if (log_still_written()) {
       empty_backup_folder(folders.backup);
       clear_work_folders(folders);  // what a run cut short left there
+      stage_listed_names(folders, config.file_names);
       for (const std::string& name : config.file_names) {
         if (!log_still_written()) break;
         replace_name(folders, name);
       }
+      delete_copied_sources(folders);
       clear_work_folders(folders);
     }
     close_pass_folders(folders);
