@@ -10,6 +10,11 @@
 //                                    copies read and write
 //   CORVANE_FAULT_FLUSH=<end>        syncfs and fsync through that path fail
 //                                    with EIO (a disk that cannot write out)
+//   CORVANE_FAULT_NO_FLUSH=1         fsync, fdatasync, syncfs,
+//                                    sync_file_range and sync succeed and
+//                                    flush nothing: a build that forgot its
+//                                    flushes, for tests that must see the
+//                                    states such a build leaves on a disk
 //   CORVANE_FAULT_UNLINK=<end>       unlink of that path fails with EBUSY
 //                                    (a file that cannot be deleted)
 //   CORVANE_FAULT_REPLACED=<end>     at the first read of that file, the
@@ -172,6 +177,7 @@ ssize_t read(int descriptor, void* buffer, size_t length) {
 }
 
 int syncfs(int descriptor) {
+  if (getenv("CORVANE_FAULT_NO_FLUSH")) return 0;
   if (hits("CORVANE_FAULT_FLUSH", path_of(descriptor))) {
     errno = EIO;
     return -1;
@@ -180,11 +186,27 @@ int syncfs(int descriptor) {
 }
 
 int fsync(int descriptor) {
+  if (getenv("CORVANE_FAULT_NO_FLUSH")) return 0;
   if (hits("CORVANE_FAULT_FLUSH", path_of(descriptor))) {
     errno = EIO;
     return -1;
   }
   return next<int (*)(int)>("fsync")(descriptor);
+}
+
+int fdatasync(int descriptor) {
+  if (getenv("CORVANE_FAULT_NO_FLUSH")) return 0;
+  return next<int (*)(int)>("fdatasync")(descriptor);
+}
+
+int sync_file_range(int descriptor, off64_t offset, off64_t length, unsigned flags) {
+  if (getenv("CORVANE_FAULT_NO_FLUSH")) return 0;
+  return next<int (*)(int, off64_t, off64_t, unsigned)>("sync_file_range")(descriptor, offset, length, flags);
+}
+
+void sync() {
+  if (getenv("CORVANE_FAULT_NO_FLUSH")) return;
+  next<void (*)()>("sync")();
 }
 
 int unlink(const char* path) {
