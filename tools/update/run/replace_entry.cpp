@@ -80,14 +80,16 @@ struct Incoming {
 
 // A copy staged ahead of its name's turn, with how its copy and the flush
 // of the stage ended; and a source to delete once its copy is on the disk.
+// Kept small: a pass may hold one of each for every listed name.
 struct StagedCopy {
-  Incoming incoming;
-  Status copied;
+  std::string staged;  // its name in the stage
+  platform::EntryIdentity copied, made;
+  Status status;
 };
 struct CopiedSource {
-  Entry entry;
-  Incoming incoming;
-  bool is_folder;
+  std::string name;
+  Kind new_kind;
+  platform::EntryIdentity copied;
 };
 struct PassBatch {
   std::map<std::string, StagedCopy> staged;  // by name_key
@@ -555,7 +557,7 @@ Renamed after_rename(PassFolders& folders, Entry& entry, const Incoming& incomin
                      OldVersion old_version, const Status& placed) {
   if (placed.ok()) {
     if (incoming.staged && folders.batch)
-      folders.batch->sources.push_back({entry, incoming, is_folder});
+      folders.batch->sources.push_back({entry.name, entry.new_kind, incoming.copied});
     else if (incoming.staged)
       delete_source_of_copy(folders, entry, incoming, is_folder);
     if (is_folder)
@@ -651,10 +653,12 @@ void put_new_version(PassFolders& folders, Entry& entry, bool is_folder) {
   if (folders.batch) {
     auto ahead = folders.batch->staged.find(name_key(entry.name));
     if (ahead != folders.batch->staged.end()) {
-      if (ahead->second.copied.ok())
-        swap(folders, entry, ahead->second.incoming);
+      const StagedCopy& copy = ahead->second;
+      if (copy.status.ok())
+        swap(folders, entry,
+             {folders.stage + copy.staged, true, copy.copied, folders.stage_open, copy.staged, copy.made});
       else
-        log_copy_failed(entry, is_folder, ahead->second.copied);
+        log_copy_failed(entry, is_folder, copy.status);
       return;
     }
   }
@@ -748,10 +752,11 @@ void stage_listed_names(PassFolders& folders, const std::vector<std::string>& co
   for (const std::string& configured_name : configured_names) {
     Entry entry;
     if (entry_of(folders, seen, configured_name, &entry) != Listed::take) continue;
-    StagedCopy copy = {{}, platform::kOk};
-    copy.copied = copy_into_stage(folders, entry, entry.new_kind == Kind::folder, &copy.incoming);
-    any_copied = any_copied || copy.copied.ok();
-    folders.batch->staged[name_key(entry.name)] = copy;
+    Incoming incoming = {std::string(), false, platform::kUnknownIdentity, nullptr, std::string(),
+                         platform::kUnknownIdentity};
+    Status copied = copy_into_stage(folders, entry, entry.new_kind == Kind::folder, &incoming);
+    any_copied = any_copied || copied.ok();
+    folders.batch->staged[name_key(entry.name)] = {incoming.steps, incoming.copied, incoming.made, copied};
   }
   // On the disk before any old version moves: a rename that lands before a
   // copy's data would leave the name empty after a power cut. Copies that
@@ -760,7 +765,7 @@ void stage_listed_names(PassFolders& folders, const std::vector<std::string>& co
   Status flushed = any_copied ? make_durable(folders.stage) : platform::kOk;
   if (!flushed.ok()) {
     for (auto& [key, copy] : folders.batch->staged)
-      if (copy.copied.ok()) copy.copied = flushed;
+      if (copy.status.ok()) copy.status = flushed;
   }
 }
 
@@ -771,13 +776,18 @@ void delete_copied_sources(PassFolders& folders) {
   // could reach its disk first.
   const bool durable = make_durable(folder_or_current(folders.app)).ok();
   for (const CopiedSource& copied : folders.batch->sources) {
+    Entry entry;
+    entry.name = copied.name;
+    entry.source = folders.unzip + copied.name;
+    entry.new_kind = copied.new_kind;
+    const bool is_folder = copied.new_kind == Kind::folder;
     if (!durable)
-      log_printf("Source kept, the new version is not known to be on the disk: %s%s\n", text(copied.entry.source),
-                 copied.is_folder ? "/" : "");
-    else if (copied.is_folder)
-      delete_source_folder(folders, copied.entry);
+      log_printf("Source kept, the new version is not known to be on the disk: %s%s\n", text(entry.source),
+                 is_folder ? "/" : "");
+    else if (is_folder)
+      delete_source_folder(folders, entry);
     else
-      delete_source_file(copied.entry, copied.incoming);
+      delete_source_file(entry, {entry.source, true, copied.copied, nullptr, std::string(), platform::kUnknownIdentity});
   }
   folders.batch->sources.clear();
 }
