@@ -275,10 +275,10 @@ Status copy_new_version(const Entry& entry, bool is_folder, const platform::Plac
   return platform::copy_file_to(entry.source.c_str(), place, copied, made);
 }
 
-// Copies the new version into the stage folder, on the application's volume,
-// and makes it whole there: every byte, the modes and the times, while the
-// old version stays at its name. False, with the failure line, when it
-// cannot; the partial copy is then removed.
+// Copies the new version into the stage folder, on the application's volume:
+// every byte, the modes and the times, while the old version stays at its
+// name. The copy's failure, with no line; *incoming names the copy when it
+// is made.
 Status copy_into_stage(PassFolders& folders, const Entry& entry, bool is_folder, Incoming* incoming) {
   Status copied = platform::kOk;
   platform::TargetFolder* stage = stage_folder(folders, &copied);

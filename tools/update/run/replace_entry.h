@@ -2,9 +2,13 @@
 // the new one from the unpacked release into its place, and one outcome line
 // in the log. A new version reaches its name only whole: with one rename from
 // the release where a rename reaches the application, else as a copy made
-// whole in the stage folder first and then renamed in. A replacement that
-// fails puts the old version back, so that the name is always a whole old or
-// a whole new version (or a restart move is pending that ends in one).
+// whole in the stage folder first and then renamed in. Where the system
+// allows it, a file's old version gets a second name in the backup folder
+// and the new one replaces it at its name in one step, so that the name is
+// never absent. A replacement that fails puts the old version back, so that
+// the name is always a whole old or a whole new version (or a restart move
+// is pending that ends in one). Every change is made below folders opened
+// once, never through a link put in a folder's place during the run.
 #pragma once
 
 #include <set>
