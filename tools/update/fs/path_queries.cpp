@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "fs/path_text.h"
 #include "platform/platform.h"
@@ -74,27 +73,4 @@ bool passes_through_link(const std::string& folder, const std::string& name) {
     if (attributes != platform::kInvalidAttributes && (attributes & platform::kAttrLink)) return true;
   }
   return false;
-}
-
-platform::Status make_parent_folders(const std::string& path) {
-  std::string folder = folder_part(path);
-  if (folder.empty() || is_folder(folder.c_str()) == 1) return platform::kOk;
-  if (folder.size() > platform::kPathMax) return platform::too_long();
-  // The deepest level that exists is found first, looking up from the path;
-  // only the levels below it are made, outermost first. The last level that
-  // fails tells why.
-  std::vector<std::size_t> missing;  // ends of the levels to make, deepest first
-  for (std::size_t end = folder.size() - 1; end > 0; --end) {
-    if (!is_separator(folder[end]) || is_separator(folder[end - 1])) continue;
-    if (is_folder(folder.substr(0, end).c_str()) == 1) break;
-    missing.push_back(end);
-  }
-  platform::Status last_failure = platform::kOk;
-  for (auto end = missing.rbegin(); end != missing.rend(); ++end) {
-    platform::Status made = platform::create_folder(folder.substr(0, *end).c_str());
-    if (!made.ok() && made.failure != platform::Failure::exists) last_failure = made;
-  }
-  if (is_folder(folder.c_str()) == 1) return platform::kOk;
-  // A file where a folder should be is no folder, though its creation said it exists.
-  return last_failure.ok() ? platform::Status{platform::Failure::exists, 0} : last_failure;
 }

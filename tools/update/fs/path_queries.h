@@ -32,8 +32,3 @@ int make_folder_path(const char* path);
 // Whether a leading step of name (every step but the last) below folder is a
 // link: the name would then lead wherever the link points.
 bool passes_through_link(const std::string& folder, const std::string& name);
-
-// Makes sure the folder that holds path (its part up to the last "/" or "\\")
-// exists, creating each missing level, outermost first. ok when it is a folder
-// in the end; otherwise the reason of the last level that could not be made.
-platform::Status make_parent_folders(const std::string& path);
