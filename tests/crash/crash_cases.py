@@ -129,14 +129,30 @@ class Layout:
                     f'  <copy_config file_names="{file_names}"/>\n</run_config>\n')
 
 
-def check_kept(layout, names):
-    """Problems after a kill: a name that holds neither whole version, or a
-    version found neither where it was nor where it goes."""
+def never_absent_natively(staged):
+    """Which names the native program keeps present throughout, from the
+    kinds of their versions: a file replaced by a file (its old version gets
+    a second name in the backup, the new one is renamed over it), and, when
+    every new version is staged (the release on another file system), every
+    name that has an old version (the staged copy is swapped with it)."""
+    def never_absent(old, new):
+        if old is None or new is None:
+            return False
+        return staged or (isinstance(old, bytes) and isinstance(new, bytes))
+    return never_absent
+
+
+def check_kept(layout, names, never_absent=lambda old, new: False):
+    """Problems after a kill: a name that holds neither whole version, a
+    version found neither where it was nor where it goes, or a name absent
+    that never_absent(old, new) says is never absent."""
     problems = []
     for name, old, new in names:
         here = look(layout.app + plain(name))
         if here is not None and here != old and here != new:
             problems.append(f"{name} holds neither whole version")
+        if here is None and never_absent(old, new):
+            problems.append(f"{name} is absent")
         if old is not None and here != old and look(layout.backup + plain(name)) != old:
             problems.append(f"old version of {name} lost")
         if new is not None and here != new and look(layout.release + plain(name)) != new:

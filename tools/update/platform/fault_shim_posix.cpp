@@ -21,6 +21,9 @@
 //                                    file "<path>.next" is renamed over it,
 //                                    as another process would while it is
 //                                    copied
+//   CORVANE_FAULT_NO_EXCHANGE=1      renameat2 refuses to swap two entries
+//                                    (EINVAL), as file systems without the
+//                                    swap do
 //   CORVANE_FAULT_SWAP=<folder>|<n>|<outside>
 //                                    after the n-th rename, link or folder
 //                                    made (renameat, renameat2, linkat,
@@ -36,6 +39,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -107,6 +111,10 @@ void swap_after_change() {
 extern "C" {
 
 int renameat2(int from_folder, const char* from, int to_folder, const char* to, unsigned flags) {
+  if ((flags & RENAME_EXCHANGE) && getenv("CORVANE_FAULT_NO_EXCHANGE")) {
+    errno = EINVAL;
+    return -1;
+  }
   int result = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(from_folder, from, to_folder,
                                                                                        to, flags);
   if (result == 0) swap_after_change();

@@ -194,6 +194,11 @@ Status move_entry_between(const Place& from, const Place& to);
 // copies. Failure::not_supported on Windows, where the two renames of a
 // backup are made instead.
 Status move_entry_over(const Place& from, const Place& to);
+// Swaps the entries at the two places in one step, whatever their kinds:
+// each name holds the other's entry, and neither is ever absent.
+// Failure::not_supported where the system or the file system has no such
+// swap (Windows; Linux file systems without it), which changes nothing.
+Status exchange_entries(const Place& first, const Place& second);
 // Gives the file or link at existing a second name, new_name (a hard link;
 // a link is linked as itself). Failure::not_supported on Windows, and where
 // the file system has no such names (the system's own reason there).
@@ -308,6 +313,8 @@ bool same_volume(const char* a, const char* b);
 // tree would keep the security settings of the release's folder instead of
 // inheriting those of the application folder, as a copy does.
 bool moves_folders_into_place();
+// Whether exchange_entries may swap two entries here: not on Windows.
+bool exchanges_entries();
 
 // MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT, and MOVEFILE_REPLACE_EXISTING
 // when replace_existing: asks the system to make the move at its next start;

@@ -589,6 +589,18 @@ Status move_entry_over(const Place& from, const Place& to) {
   });
 }
 
+Status exchange_entries(const Place& first, const Place& second) {
+  return act_at(first, [&second](int first_folder, const std::string& first_name) {
+    return act_at(second, [first_folder, &first_name](int second_folder, const std::string& second_name) {
+      if (renameat2(first_folder, first_name.c_str(), second_folder, second_name.c_str(), RENAME_EXCHANGE) == 0)
+        return kOk;
+      // The file system has no swap (EINVAL), or the kernel none (ENOSYS).
+      if (errno == EINVAL || errno == ENOSYS) return Status{Failure::not_supported, errno};
+      return last_error();
+    });
+  });
+}
+
 Status link_entry_between(const Place& existing, const Place& new_name) {
   return act_at(existing, [&new_name](int from_folder, const std::string& from_name) {
     return act_at(new_name, [from_folder, &from_name](int to_folder, const std::string& to_name) {
@@ -739,6 +751,8 @@ bool same_volume(const char* a, const char* b) {
 }
 
 bool moves_folders_into_place() { return true; }
+
+bool exchanges_entries() { return true; }
 
 Status move_entry_at_restart(const char*, const char*, bool) { return Status{Failure::not_supported, ENOSYS}; }
 

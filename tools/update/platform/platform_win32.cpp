@@ -492,6 +492,8 @@ Status move_entry(const char* from, const char* to) {
 
 bool moves_folders_into_place() { return false; }
 
+bool exchanges_entries() { return false; }
+
 namespace {
 
 // The path of a place: its folder's path and its steps. The calls on it are
@@ -510,6 +512,8 @@ Status move_entry_between(const Place& from, const Place& to) {
 }
 
 Status move_entry_over(const Place&, const Place&) { return Status{Failure::not_supported, ERROR_NOT_SUPPORTED}; }
+
+Status exchange_entries(const Place&, const Place&) { return Status{Failure::not_supported, ERROR_NOT_SUPPORTED}; }
 
 Status link_entry_between(const Place&, const Place&) { return Status{Failure::not_supported, ERROR_NOT_SUPPORTED}; }
 

@@ -402,6 +402,62 @@ void drop_second_name(const PassFolders& folders, const Entry& entry) {
     log_printf("Work folder not emptied: %s (%s)\n", text(entry.backup), text(why(dropped)));
 }
 
+// How the new version went in where it could replace the old one in one
+// step. done: it stands at its name, the old version in the backup folder.
+// failed: the old version stayed at its name; the failure says why. not_made:
+// nothing changed, and the two renames of back_up are to be made.
+enum class OneStep { done, failed, not_made };
+
+// Swaps a whole staged copy with the old entry, whatever their kinds: the
+// copy goes first to the old version's place in the backup folder, and the
+// two are then exchanged, so that the name holds the old version until it
+// holds the new one. A run cut short in between leaves the copy in the
+// backup folder, which the next run empties, while the release still holds
+// its source. Only a staged copy takes this road: the release's own entry,
+// left there, would be lost with the backup folder.
+OneStep old_exchanged_into_backup(PassFolders& folders, Entry& entry, const Incoming& incoming, Status* failure) {
+  if (!folders.exchanges || !incoming.staged || old_kind(entry) == Kind::missing ||
+      entry.backup.size() >= platform::kPathMax)
+    return OneStep::not_made;
+  Status opened = platform::kOk;
+  platform::TargetFolder* backup = backup_folder(folders, &opened);
+  if (!backup || !make_parents_at(backup, entry.name).ok()) return OneStep::not_made;  // back_up tells why
+  *failure = still_where_made(incoming);
+  if (!failure->ok()) return OneStep::failed;
+  const platform::Place waiting = {backup, entry.name.c_str()};
+  if (!platform::move_entry_between(incoming.place(), waiting).ok()) return OneStep::not_made;  // as above
+  // What waits in the backup folder must still be the copy: the backup
+  // folder may be written by others too.
+  Incoming moved = incoming;
+  moved.folder = backup;
+  moved.steps = entry.name;
+  *failure = still_where_made(moved);
+  if (failure->ok()) *failure = platform::exchange_entries(waiting, {folders.app_open, entry.name.c_str()});
+  if (failure->ok()) return OneStep::done;
+  if (failure->failure == Failure::not_supported) folders.exchanges = false;  // this file system has no swap
+  // The copy goes back to the stage, and the two renames are made, which
+  // tell what stands in the way. Should it not go back, it stays in the
+  // backup folder, which the next run empties; the release keeps its source.
+  Status back = platform::move_entry_between(waiting, incoming.place());
+  if (back.ok()) return OneStep::not_made;
+  log_printf("Work folder not emptied: %s (%s)\n", text(entry.backup), text(why(back)));
+  return OneStep::failed;
+}
+
+// Puts the new version in while the old one keeps its name until then: over
+// a second name of the old file (or link), or by a swap with the old entry.
+OneStep replaced_in_one_step(PassFolders& folders, Entry& entry, const Incoming& incoming, Status* placed) {
+  if (entry.new_kind == Kind::folder || !old_kept_beside(folders, entry))
+    return old_exchanged_into_backup(folders, entry, incoming, placed);
+  // The name holds the old version until the new one replaces it.
+  *placed = move_in(folders, entry, incoming, Into::over_old);
+  if (placed->ok()) return OneStep::done;
+  drop_second_name(folders, entry);
+  // An old file in use, where it may wait for the restart, takes the road of
+  // the two renames, which keeps its backup for the restart.
+  return placed->failure == Failure::in_use && has_restart_moves() ? OneStep::not_made : OneStep::failed;
+}
+
 // Moves the old version back from the backup folder after its new version
 // could not be put in place. Where that fails too, the NT line moves it back
 // at the restart; elsewhere the line names where it is. False when it is not
@@ -574,21 +630,17 @@ Renamed after_rename(PassFolders& folders, Entry& entry, const Incoming& incomin
   return Renamed::fails_now;
 }
 
-// Puts the new file in the name's place: the old version into the backup,
-// then the new one in with one rename. When that rename fails, the old
-// version goes back before anything else; a new file in use (a scanner holds
-// it) then waits for the restart like an old one in use.
+// Puts the new file in the name's place: in one step where it can (see
+// replaced_in_one_step), else the old version into the backup, then the new
+// one in with one rename. When that rename fails, the old version goes back
+// before anything else; a new file in use (a scanner holds it) then waits
+// for the restart like an old one in use.
 Swap swap_file(PassFolders& folders, Entry& entry, const Incoming& incoming) {
   OldVersion old_version = OldVersion::none;
   Status placed = platform::kOk;
-  if (old_kept_beside(folders, entry)) {
-    // The name holds the old version until the new one replaces it.
-    placed = move_in(folders, entry, incoming, Into::over_old);
-    if (placed.ok())
-      old_version = OldVersion::backed_up;
-    else
-      drop_second_name(folders, entry);
-  } else {
+  OneStep one_step = replaced_in_one_step(folders, entry, incoming, &placed);
+  if (one_step == OneStep::done) old_version = OldVersion::backed_up;
+  if (one_step == OneStep::not_made) {
     Status in_use = platform::kOk;
     if (!back_up(folders, entry, false, &old_version, &in_use)) return Swap::done;
     if (old_version == OldVersion::in_use) {
@@ -605,23 +657,32 @@ Swap swap_file(PassFolders& folders, Entry& entry, const Incoming& incoming) {
     case Renamed::needs_copy: return Swap::needs_copy;
     case Renamed::fails_now: break;
   }
-  // The old entry is asked for now that it is back in its place.
-  if (placed.failure == Failure::in_use && (old_version == OldVersion::none || old_kind(entry) != Kind::folder))
+  // The old entry is asked for now that it is back in its place. A step
+  // that failed to replace the old version in one go has no backup of it for
+  // the restart.
+  if (one_step != OneStep::failed && placed.failure == Failure::in_use &&
+      (old_version == OldVersion::none || old_kind(entry) != Kind::folder))
     replace_file_at_restart(folders, entry, incoming, old_version, placed);
   else
     log_copy_failed(entry, false, placed);
   return Swap::done;
 }
 
-// Puts the new folder in the name's place: the old version into the backup,
+// Puts the new folder in the name's place: a staged copy swapped with the
+// old entry where the system swaps, else the old version into the backup,
 // then the new one in with one rename, from the release or from the stage
 // folder. When that rename fails, the old version goes back.
 Swap swap_folder(PassFolders& folders, Entry& entry, const Incoming& incoming) {
   OldVersion old_version = OldVersion::none;
-  Status unused = platform::kOk;
-  if (!back_up(folders, entry, true, &old_version, &unused)) return Swap::done;
-  Status placed = make_target_parent(folders, entry);
-  if (placed.ok()) placed = move_in(folders, entry, incoming, Into::free_name);
+  Status placed = platform::kOk;
+  OneStep one_step = replaced_in_one_step(folders, entry, incoming, &placed);
+  if (one_step == OneStep::done) old_version = OldVersion::backed_up;
+  if (one_step == OneStep::not_made) {
+    Status unused = platform::kOk;
+    if (!back_up(folders, entry, true, &old_version, &unused)) return Swap::done;
+    placed = make_target_parent(folders, entry);
+    if (placed.ok()) placed = move_in(folders, entry, incoming, Into::free_name);
+  }
   switch (after_rename(folders, entry, incoming, true, old_version, placed)) {
     case Renamed::done: return Swap::done;
     case Renamed::needs_copy: return Swap::needs_copy;
@@ -679,6 +740,7 @@ PassFolders pass_folders(const UpdateConfig& config) {
   folders.release_on_app_volume =
       platform::same_volume(folders.unzip.c_str(), folder_or_current(folders.app).c_str());
   folders.folders_move = platform::moves_folders_into_place();
+  folders.exchanges = platform::exchanges_entries();
   return folders;
 }
 

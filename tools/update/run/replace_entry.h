@@ -4,8 +4,8 @@
 // the release where a rename reaches the application, else as a copy made
 // whole in the stage folder first and then renamed in. Where the system
 // allows it, a file's old version gets a second name in the backup folder
-// and the new one replaces it at its name in one step, so that the name is
-// never absent. A replacement that fails puts the old version back, so that
+// and the new one replaces it at its name in one step, and a whole copy is
+// swapped with the old entry, so that the name is never absent. A replacement that fails puts the old version back, so that
 // the name is always a whole old or a whole new version (or a restart move
 // is pending that ends in one). Every change is made below folders opened
 // once, never through a link put in a folder's place during the run.
@@ -46,6 +46,7 @@ struct PassFolders {
   platform::TargetFolder* set_aside_open = nullptr;
   bool release_on_app_volume = false;  // a rename reaches the application from the release
   bool folders_move = false;           // ... and a new folder or link may be moved in with it
+  bool exchanges = false;              // two entries may be swapped in one step here
   unsigned staged = 0;
   unsigned sources_set_aside = 0;
   // The copies staged ahead of their names' turns, and the sources of the

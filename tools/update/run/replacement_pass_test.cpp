@@ -1296,6 +1296,41 @@ TEST_F(ReplacementPassTest, AFailedFlushAfterACopyWentInKeepsItsSourceInTheRelea
                                                 "Not flushed to the disk: {app} (*)"})));
 }
 
+TEST_F(ReplacementPassTest, AStagedCopyGoesInWhetherOrNotTheFileSystemSwapsEntries) {
+  // From another file system every new version is a staged copy, swapped
+  // with its old entry in one step where the file system swaps; where it
+  // refuses, the copy goes back to the stage and the two renames are made.
+  // Either way each kind of old entry ends in the backup, nothing is left
+  // in the work folders, and the release keeps none of the listed names.
+  if (!can_inject_faults()) GTEST_SKIP() << "no fault library for this system";
+  if (temp_on_other_file_system() == root_ + "tmp/") GTEST_SKIP() << "no second file system here";
+  const Tree old_tree = {{"plugins", "/"}, {"plugins/a.plg", "a 1"}, {"to_folder", "t 1"},
+                         {"to_file", "/"},  {"to_file/x", "x 1"},     {"lib", "/"},
+                         {"lib/core.so", "c 1"}};
+  const Tree new_tree = {{"plugins", "/"},   {"plugins/b.plg", "b 2"},    {"to_folder", "/"},
+                         {"to_folder/y", "y 2"}, {"to_file", "f 2"},       {"lib", "/"},
+                         {"lib/core.so", "c 2"}};
+  for (bool swaps : {true, false}) {
+    SCOPED_TRACE(swaps ? "the file system swaps" : "the file system does not swap");
+    test_support::remove_tree(app_);
+    test_support::remove_tree(release_);
+    make_tree(app_, old_tree);
+    make_tree(release_, new_tree);
+    write_config("plugins;to_folder;to_file;lib/core.so;", app_, temp_);
+    {
+      InjectedFaults faults(swaps ? Faults{} : Faults{{"CORVANE_FAULT_NO_EXCHANGE", "1"}});
+      EXPECT_EQ(run(), 1);
+    }
+    Tree expected_app = new_tree;
+    expected_app["updateTemp"] = "/";
+    for (const auto& [name, content] : old_tree) expected_app["updateTemp/" + name] = content;
+    EXPECT_EQ(snapshot(app_), expected_app);
+    EXPECT_EQ(snapshot(release_), (Tree{{"lib", "/"}}));
+    EXPECT_EQ(log_lines(), expected({"Copy folder: {release}plugins/", "Copy folder: {release}to_folder/",
+                                     "Copy file: {release}to_file", "Copy file: {release}lib/core.so"}));
+  }
+}
+
 TEST_F(ReplacementPassTest, AReleaseFileReplacedWhileItIsCopiedStaysInTheRelease) {
   // Another process renames a second version over the release's file while
   // it is copied: the first version went in, and the second, which nobody
