@@ -408,39 +408,62 @@ void drop_second_name(const PassFolders& folders, const Entry& entry) {
 // nothing changed, and the two renames of back_up are to be made.
 enum class OneStep { done, failed, not_made };
 
+// Where a staged copy waits in the backup folder while it is swapped with
+// its old entry, one at a time: no listed name's backup path can take it,
+// since no listed name may be a folder of the update's own.
+const char* const kWaitingInBackup = "updateStage";
+
 // Swaps a whole staged copy with the old entry, whatever their kinds: the
-// copy goes first to the old version's place in the backup folder, and the
-// two are then exchanged, so that the name holds the old version until it
-// holds the new one. A run cut short in between leaves the copy in the
-// backup folder, which the next run empties, while the release still holds
-// its source. Only a staged copy takes this road: the release's own entry,
-// left there, would be lost with the backup folder.
+// copy goes first into the backup folder, the two are then exchanged, and
+// the old version goes on to its backup path. So the name holds the old
+// version until it holds the new one. A run cut short before the swap
+// leaves the copy in the backup folder, which the next run empties, while
+// the release still holds its source; one cut short just after it leaves
+// the old version in the backup folder, at kWaitingInBackup. A copy never
+// waits at a backup path itself: whoever keeps the backups (an updater
+// merging those of two attempts) finds only old versions there. Only a
+// staged copy takes this road: the release's own entry, left in the backup
+// folder, would be lost with it.
 OneStep old_exchanged_into_backup(PassFolders& folders, Entry& entry, const Incoming& incoming, Status* failure) {
   if (!folders.exchanges || !incoming.staged || old_kind(entry) == Kind::missing ||
       entry.backup.size() >= platform::kPathMax)
     return OneStep::not_made;
   Status opened = platform::kOk;
   platform::TargetFolder* backup = backup_folder(folders, &opened);
-  if (!backup || !make_parents_at(backup, entry.name).ok()) return OneStep::not_made;  // back_up tells why
+  // A backup path taken, or whose folder cannot be made: the two renames of
+  // back_up tell why.
+  if (!backup || platform::entry_exists_at({backup, entry.name.c_str()}) || !make_parents_at(backup, entry.name).ok())
+    return OneStep::not_made;
   *failure = still_where_made(incoming);
   if (!failure->ok()) return OneStep::failed;
-  const platform::Place waiting = {backup, entry.name.c_str()};
+  const platform::Place waiting = {backup, kWaitingInBackup};
   if (!platform::move_entry_between(incoming.place(), waiting).ok()) return OneStep::not_made;  // as above
   // What waits in the backup folder must still be the copy: the backup
   // folder may be written by others too.
   Incoming moved = incoming;
   moved.folder = backup;
-  moved.steps = entry.name;
+  moved.steps = kWaitingInBackup;
+  const platform::Place name = {folders.app_open, entry.name.c_str()};
   *failure = still_where_made(moved);
-  if (failure->ok()) *failure = platform::exchange_entries(waiting, {folders.app_open, entry.name.c_str()});
-  if (failure->ok()) return OneStep::done;
+  if (failure->ok()) *failure = platform::exchange_entries(waiting, name);
+  if (failure->ok()) {
+    *failure = platform::move_entry_between(waiting, {backup, entry.name.c_str()});
+    if (failure->ok()) return OneStep::done;
+    // The old version cannot reach its backup path: the swap is undone.
+    Status undone = platform::exchange_entries(waiting, name);
+    if (!undone.ok()) {
+      log_printf("Old version not put back, it is in: %s%s (%s)\n", text(folders.backup), kWaitingInBackup,
+                 text(why(undone)));
+      return OneStep::done;  // the name holds the new version
+    }
+  }
   if (failure->failure == Failure::not_supported) folders.exchanges = false;  // this file system has no swap
   // The copy goes back to the stage, and the two renames are made, which
   // tell what stands in the way. Should it not go back, it stays in the
   // backup folder, which the next run empties; the release keeps its source.
   Status back = platform::move_entry_between(waiting, incoming.place());
   if (back.ok()) return OneStep::not_made;
-  log_printf("Work folder not emptied: %s (%s)\n", text(entry.backup), text(why(back)));
+  log_printf("Work folder not emptied: %s%s (%s)\n", text(folders.backup), kWaitingInBackup, text(why(back)));
   return OneStep::failed;
 }
 
