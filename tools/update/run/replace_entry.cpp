@@ -454,7 +454,8 @@ OneStep old_exchanged_into_backup(PassFolders& folders, Entry& entry, const Inco
     if (!undone.ok()) {
       log_printf("Old version not put back, it is in: %s%s (%s)\n", text(folders.backup), kWaitingInBackup,
                  text(why(undone)));
-      return OneStep::done;  // the name holds the new version
+      *failure = platform::kOk;  // the name holds the new version
+      return OneStep::done;
     }
   }
   if (failure->failure == Failure::not_supported) folders.exchanges = false;  // this file system has no swap

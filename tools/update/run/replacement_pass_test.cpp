@@ -1331,6 +1331,40 @@ TEST_F(ReplacementPassTest, AStagedCopyGoesInWhetherOrNotTheFileSystemSwapsEntri
   }
 }
 
+TEST_F(ReplacementPassTest, ASwapWhoseOldVersionCannotReachItsBackupPathIsUndoneOrNamed) {
+  // The tracer fails the rename after the swap (the old version on to its
+  // backup path): the swap is undone and the two renames replace the name.
+  // When the undoing fails too, the name keeps its new version and the log
+  // names where the old one is.
+  if (test_support::kWindows || test_support::run_process("strace -V >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "needs strace to make renames fail";
+  if (temp_on_other_file_system() == root_ + "tmp/") GTEST_SKIP() << "no second file system here";
+  struct Case {
+    const char* failed;  // the renames the tracer fails: copy in, swap, on to the backup path, undo, ...
+    const char* old_version_at;
+    Lines log;
+  } cases[] = {
+      {"3", "updateTemp/plugins/a.plg", {"Copy folder: {release}plugins/"}},
+      {"3..4", "updateTemp/updateStage/a.plg",
+       {"Old version not put back, it is in: {app}updateTemp/updateStage (Device or resource busy)",
+        "Copy folder: {release}plugins/"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failed);
+    test_support::remove_tree(app_);
+    test_support::remove_tree(release_);
+    make_tree(app_, {{"plugins/a.plg", "a 1"}});
+    make_tree(release_, {{"plugins/a.plg", "a 2"}});
+    write_config("plugins;");
+    std::string command = std::string("strace -f -qq -o /dev/null -e trace=renameat2 -e inject=renameat2:error=EBUSY:when=") +
+                          c.failed + " " + test_support::corvane_command_line(config_path());
+    EXPECT_EQ(test_support::run_process(command), 1);
+    EXPECT_EQ(read_file(app_ + "plugins/a.plg"), "a 2");
+    EXPECT_EQ(read_file(app_ + c.old_version_at), "a 1");
+    EXPECT_EQ(log_lines(), expected(c.log));
+  }
+}
+
 TEST_F(ReplacementPassTest, AReleaseFileReplacedWhileItIsCopiedStaysInTheRelease) {
   // Another process renames a second version over the release's file while
   // it is copied: the first version went in, and the second, which nobody
