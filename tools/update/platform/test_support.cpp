@@ -58,12 +58,6 @@ namespace {
 const char* const kHomeVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DOCUMENTS_DIR"};
 }
 
-int time_scale() {
-  const char* text = std::getenv("CORVANE_TEST_TIME_SCALE");
-  int scale = text ? std::atoi(text) : 1;
-  return scale > 1 ? scale : 1;
-}
-
 OwnHome::OwnHome(const std::string& home) {
   for (int i = 0; i < 3; ++i) {
     const char* value = std::getenv(kHomeVariables[i]);

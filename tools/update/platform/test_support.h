@@ -55,10 +55,6 @@ bool make_link(const std::string& link, const std::string& target);
 // told. Lets a test prove that every folder listing was closed.
 int open_handle_count();
 
-// How many times longer than on real hardware a test may wait for a program:
-// CORVANE_TEST_TIME_SCALE, which scripts/in-guest sets where the machine is
-// emulated (1 when unset).
-int time_scale();
 
 // Sets (or, with an empty value, removes) an environment variable of this
 // process; programs it starts inherit it.

@@ -1,13 +1,13 @@
 // Hostile configurations through the real program: names that try to leave
 // the application folder, paths too long for the program's buffers, huge and
-// malformed configuration files. Each run must end in bounded time, touch
-// nothing outside the application folder and the unpacked release (the
+// malformed configuration files. Each run must end (a run that hangs fails
+// at the test's time limit; how fast it ends is the benchmark's business),
+// touch nothing outside the application folder and the unpacked release (the
 // backup folder lies inside the application folder), and say in the log
 // what it did.
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -198,17 +198,13 @@ class HostileConfigTest : public ::testing::TestWithParam<HostileCase> {
   Layout layout_;
 };
 
-TEST_P(HostileConfigTest, EndsSoonTouchesNothingOutsideAndSaysWhatItDid) {
+TEST_P(HostileConfigTest, EndsTouchesNothingOutsideAndSaysWhatItDid) {
   const HostileCase& hostile = GetParam();
   if (hostile.posix_only && test_support::kWindows) GTEST_SKIP() << "POSIX only";
   hostile.prepare(layout_);
   Tree before = outside_snapshot(layout_);
 
-  auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(test_support::run_corvane(layout_.config()), 1);
-  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
-
-  EXPECT_LT(seconds.count(), 60 * test_support::time_scale());
   EXPECT_EQ(outside_snapshot(layout_), before);
   std::string log = read_file(layout_.log());
   EXPECT_NE(log.find("Run param is: "), std::string::npos);
